@@ -1,0 +1,33 @@
+// Reads the driver log line by line the way a text-mode stream does on the driver's
+// platform, over plain binary reads, so that every platform delivers the same lines.
+#pragma once
+
+#include <cstdio>
+
+#include "log_record.h"
+
+class LogLineReader {
+public:
+    // Reads from `file`, which stays the caller's to close.
+    explicit LogLineReader(std::FILE* file) : file_(file) {}
+
+    // Reads the next line into `line` (LOG_LINE_SIZE bytes): the characters up to and
+    // including the next LF, at most LOG_LINE_SIZE - 1 of them, then NUL. CR LF arrives as
+    // LF, a lone CR as itself, NUL bytes as themselves; Ctrl-Z (0x1A) ends the file.
+    // Returns false, leaving `line` untouched, when not one character could be read.
+    bool ReadLine(char* line);
+
+private:
+    static constexpr int CHUNK_SIZE = 64 * 1024;
+
+    // Fills the chunk when it is used up; false at the end of the file or on a read error.
+    bool Refill();
+    // The next raw byte without consuming it, or -1 at the end.
+    int Peek();
+
+    std::FILE* file_;
+    unsigned char chunk_[CHUNK_SIZE];
+    int position_ = 0;
+    int filled_ = 0;
+    bool ended_ = false;  // end of file, read error or Ctrl-Z seen
+};

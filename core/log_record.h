@@ -1,0 +1,22 @@
+// Turns one line of the adapter driver's log into the two-line record the report shows.
+#pragma once
+
+// One log line as read: at most 1023 characters and the terminating NUL.
+constexpr int LOG_LINE_SIZE = 1024;
+
+// A record is never longer than 1038 characters (see FormatLogRecord), plus its NUL.
+constexpr int LOG_RECORD_SIZE = 1039;
+
+// The decoded text of one record holds at most this many characters.
+constexpr int DECODED_TEXT_MAX = 39;
+
+// Turns the digit pair `pair[0] pair[1]` (high digit first) into one byte. Hex digits
+// of either case count as 0..15; any other character counts as 0.
+unsigned char HexPairToByte(const char* pair);
+
+// Formats the NUL-terminated log line in `line` (a buffer of LOG_LINE_SIZE bytes whose NUL
+// lies within it) into `record` (at least LOG_RECORD_SIZE bytes): head, CR LF and ten
+// spaces, message, two spaces, decoded text. The line is split in place by writing NUL over
+// its first '.', the ',' ending the message and each ',' ending an examined argument field.
+// When the line has nothing to show, record[0] is NUL.
+void FormatLogRecord(char* line, char* record);

@@ -1,0 +1,44 @@
+// Builds the log report: every line of the driver log that has something to show,
+// numbered "%03d. " and ended by CR LF, in one NUL-terminated text.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// The report block starts at this capacity and grows by it, one step at a time.
+constexpr int32_t REPORT_BLOCK_SIZE = 32768;
+
+enum ReportStatus {
+    REPORT_OK,           // the log was read to its end; the report may be empty
+    REPORT_CANNOT_OPEN,  // the log could not be opened; no report
+    REPORT_NO_MEMORY,    // no first block (no report), or a growth step failed (partial report)
+};
+
+struct LogReport {
+    char* text = nullptr;  // NUL-terminated; owned by the caller once handed over
+    int32_t length = 0;    // bytes of text, without the NUL
+};
+
+// Where report blocks come from. `resize` returns a block of `size` bytes that keeps the
+// first bytes of `block` (null: a new block), or null on failure, leaving `block` as it was.
+// `release` frees a block `resize` returned. Tests replace it to fail any step.
+struct ReportAllocator {
+    void* (*resize)(void* block, size_t size, void* context);
+    void (*release)(void* block, void* context);
+    void* context;
+};
+
+// The allocator used when none is named: the C heap, reserving room ahead geometrically so
+// that a large log is not copied over and over while its report grows.
+const ReportAllocator& DefaultReportAllocator();
+
+// Reads the whole log at `path` and numbers its records. On REPORT_OK, and on
+// REPORT_NO_MEMORY after a failed growth step (the text then holds every numbered line
+// before the one that did not fit), `report` holds a block the caller releases with
+// ReleaseLogReport; otherwise it holds none. The log is closed before this returns.
+ReportStatus BuildLogReport(const char* path, LogReport* report,
+                            const ReportAllocator& allocator = DefaultReportAllocator());
+
+// Releases the report's block (if any) and leaves the report empty.
+void ReleaseLogReport(LogReport* report,
+                      const ReportAllocator& allocator = DefaultReportAllocator());
