@@ -1,0 +1,113 @@
+// The command line of the companion: `report` and `cause`, with a handful of options.
+#include "command_line.h"
+
+namespace {
+
+Invocation BadUsage(const std::string& problem)
+{
+    Invocation invocation;
+    invocation.command = Command::Usage;
+    invocation.problem = problem;
+    return invocation;
+}
+
+// Asking for help wins over anything else on the line.
+Invocation Help()
+{
+    Invocation invocation;
+    invocation.command = Command::Help;
+    return invocation;
+}
+
+bool IsHelp(const std::string& argument)
+{
+    return argument == "--help" || argument == "-h";
+}
+
+Invocation ParseReport(const std::vector<std::string>& arguments, bool fileRequired)
+{
+    Invocation invocation;
+    invocation.command = Command::Report;
+    bool optionsEnded = false;
+    int files = 0;
+    for (size_t i = 1; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
+        const bool looksLikeOption = !optionsEnded && argument.size() > 1 && argument[0] == '-';
+        if (!optionsEnded && argument == "--") {
+            optionsEnded = true;
+        } else if (looksLikeOption && IsHelp(argument)) {
+            return Help();
+        } else if (looksLikeOption && argument == "--follow") {
+            invocation.follow = true;
+        } else if (looksLikeOption && argument == "--utf8") {
+            invocation.utf8 = true;
+        } else if (looksLikeOption) {
+            return BadUsage("unknown option " + argument);
+        } else {
+            invocation.file = argument;
+            ++files;
+        }
+    }
+    if (files > 1)
+        return BadUsage("more than one FILE");
+    if (files == 0 && fileRequired)
+        return BadUsage("FILE missing");
+    return invocation;
+}
+
+Invocation ParseCause(const std::vector<std::string>& arguments)
+{
+    Invocation invocation;
+    invocation.command = Command::Cause;
+    bool optionsEnded = false;
+    for (size_t i = 1; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
+        if (optionsEnded) {
+            invocation.codes.push_back(argument);
+        } else if (argument == "--") {
+            optionsEnded = true;
+        } else if (IsHelp(argument)) {
+            return Help();
+        } else if (argument == "--english") {
+            invocation.english = true;
+        } else if (argument == "--utf8") {
+            invocation.utf8 = true;
+        } else if (argument.rfind("--", 0) == 0) {
+            return BadUsage("unknown option " + argument);
+        } else {
+            // A code may start with '-' or '+': the lookup reads "-1" as FFFFFFFF.
+            invocation.codes.push_back(argument);
+        }
+    }
+    if (invocation.codes.empty())
+        return BadUsage("CODE missing");
+    return invocation;
+}
+
+}  // namespace
+
+Invocation ParseCommandLine(const std::vector<std::string>& arguments, bool fileRequired)
+{
+    if (arguments.empty())
+        return BadUsage("command missing");
+    const std::string& command = arguments[0];
+    if (IsHelp(command))
+        return Help();
+    if (command == "report")
+        return ParseReport(arguments, fileRequired);
+    if (command == "cause")
+        return ParseCause(arguments);
+    return BadUsage("unknown command " + command);
+}
+
+const char* UsageText()
+{
+    return "usage: ndislog report [--follow] [--utf8] [FILE]\n"
+           "       ndislog cause [--english] [--utf8] CODE...\n"
+           "  report   print the numbered log report of the driver log FILE\n"
+           "           (on Windows FILE defaults to ndislog.txt in the Windows directory)\n"
+           "  --follow re-read the log every 3 seconds and print new records; Ctrl-C ends\n"
+           "  cause    print the message for each hexadecimal cause CODE\n"
+           "  --english  catalogue texts in English\n"
+           "  --utf8   convert the output from code page 932 to UTF-8\n";
+}

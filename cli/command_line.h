@@ -1,0 +1,30 @@
+// Reads the companion's command line into what it is asked to do, without acting on it.
+#pragma once
+
+#include <string>
+#include <vector>
+
+enum class Command {
+    Help,    // usage on standard output, exit 0
+    Report,  // the log report of one file, once or followed
+    Cause,   // the lookup message of each code
+    Usage,   // bad usage: usage on standard error, exit 2
+};
+
+struct Invocation {
+    Command command = Command::Usage;
+    bool follow = false;
+    bool utf8 = false;
+    bool english = false;
+    std::string file;                // empty: none given
+    std::vector<std::string> codes;  // as typed, not yet cut
+    std::string problem;             // for Command::Usage: what was wrong, in a few words
+};
+
+// Parses the arguments after the program name. `fileRequired` is false where the program
+// knows a default log (Windows). Options may stand anywhere; "--" ends them. For `cause`,
+// only the known options count as options, so "-1" is a code.
+Invocation ParseCommandLine(const std::vector<std::string>& arguments, bool fileRequired);
+
+// The short usage text, ASCII, ending in a line feed.
+const char* UsageText();

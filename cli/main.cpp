@@ -1,0 +1,183 @@
+// ndislog: the driver log report and the cause lookup of the Windows program, for a
+// terminal, a script or another machine.
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <new>
+#include <string>
+#include <vector>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <time.h>
+#endif
+
+#include "cause_catalogue.h"
+#include "cause_code.h"
+#include "command_line.h"
+#include "follow.h"
+#include "log_report.h"
+#include "text_output.h"
+
+namespace {
+
+constexpr int EXIT_OK = 0;
+constexpr int EXIT_FAILURE_REPORTED = 1;
+constexpr int EXIT_BAD_USAGE = 2;
+
+// While following, the wait is cut into slices so that Ctrl-C ends it promptly.
+constexpr int STOP_CHECK_MS = 100;
+
+volatile std::sig_atomic_t StopRequested = 0;
+
+extern "C" void OnStopSignal(int signalNumber)
+{
+    StopRequested = 1;
+    std::signal(signalNumber, OnStopSignal);  // some runtimes reset the handler on delivery
+}
+
+void SleepMilliseconds(int milliseconds)
+{
+#ifdef _WIN32
+    Sleep(static_cast<DWORD>(milliseconds));
+#else
+    timespec pause = {milliseconds / 1000, static_cast<long>(milliseconds % 1000) * 1000000L};
+    nanosleep(&pause, nullptr);  // a signal cuts it short, which is what we want
+#endif
+}
+
+// Waits one follow period; true when a stop was asked for meanwhile.
+bool WaitOrStop(int milliseconds)
+{
+    for (int waited = 0; waited < milliseconds && !StopRequested; waited += STOP_CHECK_MS)
+        SleepMilliseconds(STOP_CHECK_MS);
+    return StopRequested != 0;
+}
+
+// Where the Windows program reads the log: the Windows directory, "\", "ndislog.txt".
+std::string DefaultLogPath()
+{
+#ifdef _WIN32
+    char directory[MAX_PATH];
+    const UINT length = GetWindowsDirectoryA(directory, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return "ndislog.txt";
+    return std::string(directory, length) + "\\" + "ndislog.txt";
+#else
+    return std::string();
+#endif
+}
+
+int ReportFailure(const std::string& message, bool utf8)
+{
+    WriteText(stderr, message, utf8);
+    return EXIT_FAILURE_REPORTED;
+}
+
+// Standard output must take everything: a report that was cut short is no report.
+int FinishOutput(bool written)
+{
+    if (std::fflush(stdout) != 0 || !written)
+        return EXIT_FAILURE_REPORTED;
+    return EXIT_OK;
+}
+
+int RunReport(const std::string& path, bool utf8)
+{
+    LogReport report;
+    const ReportStatus status = BuildLogReport(path.c_str(), &report);
+    if (status == REPORT_CANNOT_OPEN)
+        return ReportFailure(CannotOpenMessage(path), utf8);
+    if (status == REPORT_NO_MEMORY) {
+        // Only a complete report goes to standard output.
+        ReleaseLogReport(&report);
+        return ReportFailure(NoMemoryMessage(), utf8);
+    }
+    bool written;
+    try {
+        written = WriteText(stdout, std::string_view(report.text, static_cast<size_t>(report.length)), utf8);
+    } catch (const std::bad_alloc&) {
+        ReleaseLogReport(&report);
+        return ReportFailure(NoMemoryMessage(), utf8);
+    }
+    ReleaseLogReport(&report);
+    return FinishOutput(written);
+}
+
+int RunFollow(const std::string& path, bool utf8)
+{
+    std::signal(SIGINT, OnStopSignal);
+    std::signal(SIGTERM, OnStopSignal);
+    FollowState state;
+    while (!StopRequested) {
+        const FollowSnapshot snapshot = ReadFollowSnapshot(path.c_str());
+        const FollowStep step = AdvanceFollow(&state, snapshot, path);
+        if (!step.notice.empty()) {
+            WriteText(stderr, step.notice, utf8);
+            std::fflush(stderr);
+        }
+        if (!step.output.empty() && FinishOutput(WriteText(stdout, step.output, utf8)) != EXIT_OK)
+            return EXIT_FAILURE_REPORTED;
+        if (WaitOrStop(FOLLOW_PERIOD_MS))
+            break;
+    }
+    return EXIT_OK;
+}
+
+int RunCause(const std::vector<std::string>& codes, bool english, bool utf8)
+{
+    if (english)
+        CatalogueLanguage = 1;
+    std::string out;
+    for (const std::string& code : codes) {
+        // The lookup field keeps CODE_TEXT_MAX - 1 characters of what was typed.
+        const std::string kept = code.substr(0, CODE_TEXT_MAX - 1);
+        char message[CAUSE_MESSAGE_SIZE];
+        ComposeCauseMessage(CauseCodeFromText(kept.c_str()), message, sizeof message);
+        out += message;
+        out += '\n';
+    }
+    return FinishOutput(WriteText(stdout, out, utf8));
+}
+
+int Run(const std::vector<std::string>& arguments)
+{
+#ifdef _WIN32
+    const bool fileRequired = false;
+#else
+    const bool fileRequired = true;
+#endif
+    const Invocation invocation = ParseCommandLine(arguments, fileRequired);
+    switch (invocation.command) {
+    case Command::Help:
+        return FinishOutput(std::fputs(UsageText(), stdout) >= 0);
+    case Command::Usage:
+        std::fprintf(stderr, "ndislog: %s\n%s", invocation.problem.c_str(), UsageText());
+        return EXIT_BAD_USAGE;
+    case Command::Report: {
+        const std::string path = invocation.file.empty() ? DefaultLogPath() : invocation.file;
+        // The report's CR LF goes out as it is, not doubled by a text-mode stream.
+        SetBinaryStandardOutput();
+        return invocation.follow ? RunFollow(path, invocation.utf8) : RunReport(path, invocation.utf8);
+    }
+    case Command::Cause:
+        return RunCause(invocation.codes, invocation.english, invocation.utf8);
+    }
+    return EXIT_BAD_USAGE;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    bool utf8 = false;
+    try {
+        std::vector<std::string> arguments(argv + 1, argv + argc);
+        for (const std::string& argument : arguments)
+            utf8 = utf8 || argument == "--utf8";
+        return Run(arguments);
+    } catch (const std::bad_alloc&) {
+        return ReportFailure(NoMemoryMessage(), utf8);
+    }
+}
