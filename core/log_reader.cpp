@@ -1,8 +1,12 @@
 // Text-mode line reading done by hand: a C runtime's text mode differs between platforms.
 #include "log_reader.h"
 
+#include <cstring>
+
 namespace {
 constexpr unsigned char CTRL_Z = 0x1A;
+// The bytes that end a plain run: line feed, carriage return and Ctrl-Z.
+constexpr unsigned char RUN_STOPS[] = {'\n', '\r', CTRL_Z};
 }
 
 bool LogLineReader::Refill()
@@ -29,23 +33,23 @@ bool LogLineReader::ReadLine(char* line)
     while (length < LOG_LINE_SIZE - 1) {
         if (position_ == filled_ && !Refill())
             break;
-        // Copy the plain run of bytes that needs no translation in one go.
+        // Copy the plain run of bytes that needs no translation in one go: up to the first
+        // LF, CR or Ctrl-Z, each found by a library search rather than byte by byte.
         const unsigned char* run = chunk_ + position_;
         const int room = LOG_LINE_SIZE - 1 - length;
         const int available = filled_ - position_ < room ? filled_ - position_ : room;
-        int taken = 0;
-        unsigned char c = 0;
-        while (taken < available) {
-            c = run[taken];
-            if (c == '\n' || c == '\r' || c == CTRL_Z)
-                break;
-            line[length + taken] = static_cast<char>(c);
-            ++taken;
+        int taken = available;
+        for (const unsigned char stop : RUN_STOPS) {
+            const void* found = std::memchr(run, stop, static_cast<size_t>(taken));
+            if (found)
+                taken = static_cast<int>(static_cast<const unsigned char*>(found) - run);
         }
+        std::memcpy(line + length, run, static_cast<size_t>(taken));
         length += taken;
         position_ += taken;
         if (taken == available)
             continue;
+        unsigned char c = run[taken];
 
         if (c == CTRL_Z) {
             ended_ = true;

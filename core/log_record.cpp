@@ -16,19 +16,37 @@ constexpr int HEX_TOKEN_LENGTH = 2 + HEX_DIGITS;  // "0x" and the digits
 constexpr char INDENT[] = "\r\n          ";     // line break and ten spaces
 constexpr char GAP[] = "  ";
 
+// The value of every byte as a hex digit, looked up rather than tested: the formatter
+// decodes several digits per line. A byte that is no digit reads as 0; the driver never
+// writes one there, and 0 is the safe reading.
+struct HexDigitTable {
+    unsigned char value[256] = {};
+    constexpr HexDigitTable()
+    {
+        for (int c = '0'; c <= '9'; ++c)
+            value[c] = static_cast<unsigned char>(c - '0');
+        for (int c = 'A'; c <= 'F'; ++c) {
+            value[c] = static_cast<unsigned char>(c - 'A' + 10);
+            value[c | 0x20] = static_cast<unsigned char>(c - 'A' + 10);  // lower case
+        }
+    }
+};
+constexpr HexDigitTable HEX_DIGIT_VALUES;
+
 int HexDigitValue(char c)
 {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    const char upper = static_cast<char>(c & ~0x20);
-    if (upper >= 'A' && upper <= 'F')
-        return upper - 'A' + 10;
-    return 0;  // not a digit: the driver never writes one here, and 0 is the safe reading
+    return HEX_DIGIT_VALUES.value[static_cast<unsigned char>(c)];
 }
 
-bool IsPrintableHighDigit(char c)
+// True when d1, d3, d5 and d7 all lie in '2'..'7', so that every byte of the token lies in
+// 0x20..0x7F. The four are tested together rather than one by one: which tokens are
+// printable follows no pattern a branch could learn.
+bool HasPrintableHighDigits(const char* d)
 {
-    return c >= '2' && c <= '7';
+    unsigned outside = 0;
+    for (int high = 0; high < HEX_DIGITS; high += 2)
+        outside |= static_cast<unsigned>(static_cast<unsigned char>(d[high] - '2') > '7' - '2');
+    return outside == 0;
 }
 
 // Collects the pieces of the decoded text; a piece that would not fit whole is dropped,
@@ -47,23 +65,15 @@ struct DecodedText {
     }
 };
 
-// Decodes the hex token whose digits start at `line[digits]` and returns how many digits
-// the line holds before its end (HEX_DIGITS unless the line ends inside the token).
-int DecodeHexToken(const char* line, int digits, DecodedText* decoded)
+// Decodes the hex token whose digits start at `line[digits]`, in a line that ends at
+// `end`, and returns how many digits the line holds (HEX_DIGITS unless it ends inside).
+int DecodeHexToken(const char* line, int digits, int end, DecodedText* decoded)
 {
-    int available = 0;
-    while (available < HEX_DIGITS && digits + available < LINE_CONTENT_MAX &&
-           line[digits + available] != '\0')
-        ++available;
+    const int available = end - digits < HEX_DIGITS ? end - digits : HEX_DIGITS;
 
     const char* d = line + digits;  // d[0] is d1 ... d[7] is d8
-    bool printable = true;
-    for (int high = 0; high < HEX_DIGITS; high += 2) {
-        if (high >= available || !IsPrintableHighDigit(d[high])) {
-            printable = false;
-            break;
-        }
-    }
+    // A token cut short before d7 is not printable; one cut after d7 still may be.
+    const bool printable = available >= HEX_DIGITS - 1 && HasPrintableHighDigits(d);
 
     if (printable) {
         // Least significant byte first, as the value lies in memory. A token cut short
@@ -101,38 +111,31 @@ unsigned char HexPairToByte(const char* pair)
 void FormatLogRecord(char* line, char* record)
 {
     record[0] = '\0';
+    // Where the line ends: its NUL, or the last byte of the buffer for a malformed one.
+    const char* nul = static_cast<const char*>(std::memchr(line, '\0', LINE_CONTENT_MAX));
+    const int end = nul ? static_cast<int>(nul - line) : LINE_CONTENT_MAX;
 
     // Head: up to the first '.'.
-    int period = 0;
-    while (period < LINE_CONTENT_MAX && line[period] != '.') {
-        if (line[period] == '\0')
-            return;
-        ++period;
-    }
-    if (period == LINE_CONTENT_MAX)
+    const char* periodAt = static_cast<const char*>(std::memchr(line, '.', static_cast<size_t>(end)));
+    if (!periodAt)
         return;
+    const int period = static_cast<int>(periodAt - line);
     line[period] = '\0';
+
+    // Message: up to the first ',' after the '.'.
+    const int messageStart = period + 1;
+    const char* commaAt = static_cast<const char*>(
+        std::memchr(line + messageStart, ',', static_cast<size_t>(end - messageStart)));
+    if (!commaAt)
+        return;
+    const int comma = static_cast<int>(commaAt - line);
+    line[comma] = '\0';
+
     char* out = record;
     std::memcpy(out, line, static_cast<size_t>(period));
     out += period;
     std::memcpy(out, INDENT, sizeof INDENT - 1);
     out += sizeof INDENT - 1;
-
-    // Message: up to the first ',' after the '.'.
-    const int messageStart = period + 1;
-    int comma = messageStart;
-    while (comma < LINE_CONTENT_MAX && line[comma] != ',') {
-        if (line[comma] == '\0') {
-            record[0] = '\0';
-            return;
-        }
-        ++comma;
-    }
-    if (comma == LINE_CONTENT_MAX) {
-        record[0] = '\0';
-        return;
-    }
-    line[comma] = '\0';
     std::memcpy(out, line + messageStart, static_cast<size_t>(comma - messageStart));
     out += comma - messageStart;
     std::memcpy(out, GAP, sizeof GAP - 1);
@@ -142,16 +145,14 @@ void FormatLogRecord(char* line, char* record)
     DecodedText decoded;
     int fields = 0;
     int at = comma + 1;
-    while (fields < ARGUMENT_FIELDS_EXAMINED && at < LINE_CONTENT_MAX) {
+    while (fields < ARGUMENT_FIELDS_EXAMINED && at < end) {
         const char c = line[at];
-        if (c == '\0')
-            break;
         if (c == ',') {
             line[at] = '\0';
             ++fields;
             ++at;
-        } else if (c == '0' && at + 1 < LINE_CONTENT_MAX && (line[at + 1] == 'x' || line[at + 1] == 'X')) {
-            const int digits = DecodeHexToken(line, at + 2, &decoded);
+        } else if (c == '0' && at + 1 < end && (line[at + 1] == 'x' || line[at + 1] == 'X')) {
+            const int digits = DecodeHexToken(line, at + 2, end, &decoded);
             if (digits < HEX_DIGITS)
                 break;  // the line ended inside the token
             at += HEX_TOKEN_LENGTH;
