@@ -2,6 +2,7 @@
 // appends "%03d. record\r\n" to a zero-filled block that grows in REPORT_BLOCK_SIZE steps.
 #include "log_report.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,21 +22,30 @@ struct BlockHeader {
     size_t padding;  // keeps the text aligned as malloc's own result is
 };
 
+// The block released last, kept for the next build. The monitor rebuilds the whole report
+// every few seconds; reusing its memory spares the system handing out, and faulting in,
+// fresh pages for a large log each time. The builder zeroes every capacity step it takes,
+// so a reused block reads exactly like a new one.
+std::atomic<BlockHeader*> SpareBlock{nullptr};
+
 void* ResizeHeapBlock(void* block, size_t size, void*)
 {
-    BlockHeader* header = block ? static_cast<BlockHeader*>(block) - 1 : nullptr;
+    BlockHeader* header = block ? static_cast<BlockHeader*>(block) - 1 : SpareBlock.exchange(nullptr);
     if (header && size <= header->reserved)
-        return block;
+        return header + 1;
     size_t reserve = size;
-    if (header && reserve < 2 * header->reserved)
+    if (block && reserve < 2 * header->reserved)
         reserve = 2 * header->reserved;
     void* grown = std::realloc(header, sizeof(BlockHeader) + reserve);
     if (!grown && reserve > size) {
         reserve = size;
         grown = std::realloc(header, sizeof(BlockHeader) + reserve);
     }
-    if (!grown)
+    if (!grown) {
+        if (!block)
+            std::free(header);  // a spare too small to use
         return nullptr;
+    }
     header = static_cast<BlockHeader*>(grown);
     header->reserved = reserve;
     return header + 1;
@@ -44,7 +54,7 @@ void* ResizeHeapBlock(void* block, size_t size, void*)
 void ReleaseHeapBlock(void* block, void*)
 {
     if (block)
-        std::free(static_cast<BlockHeader*>(block) - 1);
+        std::free(SpareBlock.exchange(static_cast<BlockHeader*>(block) - 1));
 }
 
 const ReportAllocator HEAP_ALLOCATOR = {ResizeHeapBlock, ReleaseHeapBlock, nullptr};
