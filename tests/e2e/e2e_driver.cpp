@@ -109,8 +109,21 @@ void StartShowsReport()
     GetWindowRect(main, &rect);
     CheckNumber("main window width", 600, rect.right - rect.left);
     CheckNumber("main window height", 400, rect.bottom - rect.top);
-    CheckBytes("log view text", expected, TextOf(program.LogView(main)));
+    HWND view = program.LogView(main);
+    CheckBytes("log view text", expected, TextOf(view));
     Check(ErrorBoxes(program).empty(), "no error box at a normal start");
+
+    // The view fills the client area, one pixel above its top edge; read-only, multi-line.
+    RECT client, placed;
+    GetClientRect(main, &client);
+    MapWindowPoints(main, nullptr, reinterpret_cast<POINT*>(&client), 2);
+    GetWindowRect(view, &placed);
+    CheckNumber("log view left", client.left, placed.left);
+    CheckNumber("log view top", client.top - 1, placed.top);
+    CheckNumber("log view width", client.right - client.left, placed.right - placed.left);
+    CheckNumber("log view height", client.bottom - client.top, placed.bottom - placed.top);
+    const LONG wanted = ES_MULTILINE | ES_READONLY | ES_AUTOHSCROLL | ES_AUTOVSCROLL | WS_VSCROLL | WS_HSCROLL;
+    CheckNumber("log view styles", wanted, GetWindowLongA(view, GWL_STYLE) & wanted);
     Check(FocusOf(main) == program.LogView(main), "the log view has the keyboard focus");
 }
 
@@ -125,6 +138,20 @@ void StartShowsLargeReport()
     Program program(ProgramPath);
     HWND main = StartShown(program);
     CheckBytes("log view text", expected, TextOf(program.LogView(main)));
+}
+
+// No single-instance test: a second copy starts and shows the log as well.
+void TwoCopiesRun()
+{
+    WriteFileBytes(LogPath(), RICH_LOG);
+    std::string expected = CoreReport(LogPath());
+    Program first(ProgramPath), second(ProgramPath);
+    HWND firstMain = StartShown(first);
+    HWND secondMain = StartShown(second);
+    Check(firstMain != secondMain, "each copy has its own main window");
+    CheckBytes("first copy's view", expected, TextOf(first.LogView(firstMain)));
+    CheckBytes("second copy's view", expected, TextOf(second.LogView(secondMain)));
+    Check(first.Running() && second.Running(), "both copies run");
 }
 
 void StartWithoutLog()
@@ -745,6 +772,7 @@ const std::map<std::string, void (*)()> CASES = {
     {"start_shows_report", StartShowsReport},
     {"start_shows_large_report", StartShowsLargeReport},
     {"start_without_log", StartWithoutLog},
+    {"two_copies_run", TwoCopiesRun},
     {"start_with_empty_report", StartWithEmptyReport},
     {"resources_are_japanese", ResourcesAreJapanese},
     {"monitor_refreshes", MonitorRefreshes},

@@ -204,6 +204,7 @@ std::string CaptionOf(HWND window)
 
 std::string TextOf(HWND window)
 {
+    if (!IsWindow(window)) Fail("the window to read is gone (did the program end or close it?)");
     DWORD_PTR length = 0;
     if (!SendMessageTimeoutA(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, SEND_TIMEOUT_MS, &length))
         Fail("window " + ClassOf(window) + " does not answer WM_GETTEXTLENGTH");
