@@ -106,7 +106,8 @@ const char* UsageText()
            "       ndislog cause [--english] [--utf8] CODE...\n"
            "  report   print the numbered log report of the driver log FILE\n"
            "           (on Windows FILE defaults to ndislog.txt in the Windows directory)\n"
-           "  --follow re-read the log every 3 seconds and print new records; Ctrl-C ends\n"
+           "  --follow re-read the log every 3 seconds and print new records, each once its\n"
+           "           line is complete; Ctrl-C ends\n"
            "  cause    print the message for each hexadecimal cause CODE\n"
            "  --english  catalogue texts in English\n"
            "  --utf8   convert the output from code page 932 to UTF-8\n";
