@@ -3,6 +3,7 @@
 
 #include "about_dialog.h"
 #include "cause_dialog.h"
+#include "error_box.h"
 #include "log_report.h"
 #include "resource.h"
 #include "save_log.h"
@@ -35,12 +36,7 @@ constexpr char ICON_NAME[] = "TARVENO";
 constexpr char MENU_NAME[] = "IsdnMenu";
 constexpr char LOG_FILE_NAME[] = "ndislog.txt";
 
-constexpr char ERROR_CAPTION[] = "エラー";
 constexpr char CANNOT_OPEN_FORMAT[] = "Can't Open %s\n";
-constexpr char NO_MEMORY_TEXT[] = "メモリがありません";
-
-// wsprintfA writes at most 1024 bytes.
-constexpr int MESSAGE_TEXT_SIZE = 1024;
 
 HWND LogViewWindow;
 HMENU MainMenu;
@@ -166,14 +162,11 @@ void RefreshLogView(HWND owner, HWND view)
 {
     LogReport report;
     switch (BuildLogReport(LogFilePath, &report)) {
-    case REPORT_CANNOT_OPEN: {
-        char message[MESSAGE_TEXT_SIZE];
-        wsprintfA(message, CANNOT_OPEN_FORMAT, LogFilePath);
-        MessageBoxA(owner, message, ERROR_CAPTION, MB_OK | MB_ICONERROR);
+    case REPORT_CANNOT_OPEN:
+        ShowFormattedErrorBox(owner, MB_ICONERROR, CANNOT_OPEN_FORMAT, LogFilePath);
         break;
-    }
     case REPORT_NO_MEMORY:
-        MessageBoxA(owner, NO_MEMORY_TEXT, ERROR_CAPTION, MB_OK | MB_ICONWARNING);
+        ShowErrorBox(owner, NO_MEMORY_TEXT, MB_ICONWARNING);
         // A failed growth step hands over every numbered line that fitted.
         if (report.text != nullptr) {
             SendMessageA(view, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(report.text));

@@ -5,6 +5,7 @@
 
 #include <commdlg.h>
 
+#include "error_box.h"
 #include "log_report.h"
 #include "main_window.h"
 
@@ -29,20 +30,14 @@ constexpr char SAVE_INITIAL_NAME[] = "*.txt";
 constexpr char SAVE_TITLE[] = "NDISログ保存";
 constexpr char SAVE_DEFAULT_EXTENSION[] = "txt";
 
-constexpr char ERROR_CAPTION[] = "エラー";
 constexpr char CANNOT_CREATE_FORMAT[] = "ファイル %s が作成できません\n";
-constexpr char NO_MEMORY_TEXT[] = "メモリがありません";
 constexpr char OPEN_ERROR_FORMAT[] = "ファイルオープン エラー %ld\n";
 constexpr char WRITE_ERROR_FORMAT[] = "ファイルの書き込みに失敗しました! エラー %ld\n";
 
-// wsprintfA writes at most 1024 bytes.
-constexpr int MESSAGE_TEXT_SIZE = 1024;
-
+// System error codes are shown as signed decimal numbers.
 void ShowSystemError(HWND owner, const char* format, DWORD error)
 {
-    char message[MESSAGE_TEXT_SIZE];
-    wsprintfA(message, format, static_cast<long>(error));
-    MessageBoxA(owner, message, ERROR_CAPTION, MB_OK | MB_ICONWARNING);
+    ShowFormattedErrorBox(owner, MB_ICONWARNING, format, static_cast<long>(error));
 }
 
 }  // namespace
@@ -74,14 +69,12 @@ void SaveLogAs(HWND owner)
     // Built only now, so the file gets the log as it stands after the dialog.
     LogReport report;
     switch (BuildLogReport(LogFilePath, &report)) {
-    case REPORT_CANNOT_OPEN: {
-        char message[MESSAGE_TEXT_SIZE];
-        wsprintfA(message, CANNOT_CREATE_FORMAT, LogFilePath);
-        MessageBoxA(owner, message, ERROR_CAPTION, MB_OK | MB_ICONERROR);
+    case REPORT_CANNOT_OPEN:
+        // The message names the log, not the chosen file, which is left untouched.
+        ShowFormattedErrorBox(owner, MB_ICONERROR, CANNOT_CREATE_FORMAT, LogFilePath);
         return;
-    }
     case REPORT_NO_MEMORY:
-        MessageBoxA(owner, NO_MEMORY_TEXT, ERROR_CAPTION, MB_OK | MB_ICONWARNING);
+        ShowErrorBox(owner, NO_MEMORY_TEXT, MB_ICONWARNING);
         ReleaseLogReport(&report);  // a partial report is never written
         return;
     case REPORT_OK:

@@ -247,7 +247,8 @@ void ResourcesAreJapanese()
     };
     CheckNumber("menu entries", std::size(expected), seen.size());
     for (size_t i = 0; i < std::size(expected) && i < seen.size(); ++i) {
-        std::string which = "menu entry " + std::to_string(i + 1);
+        std::string which = "menu entry ";
+        which += std::to_string(i + 1);
         CheckNumber(which + " flags", expected[i].flags, seen[i].flags);
         CheckNumber(which + " command", expected[i].id, seen[i].id);
         CheckBytes(which + " label", Cp932Of(expected[i].text), Cp932Of(seen[i].text));
