@@ -352,6 +352,50 @@ void MonitorLogDeleted()
     Check(ErrorBoxes(program).empty(), "no box once the log is back");
 }
 
+// The driver keeps its log open for writing while the program reads it, and may stand in
+// the middle of a line: the program shares the file and shows the line as far as it goes.
+void MonitorLogHeldOpen()
+{
+    WriteFileBytes(LogPath(), NumberedLines(1, 2, "Open"));
+    HANDLE driver = CreateFileA(LogPath().c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    Require(driver != INVALID_HANDLE_VALUE, "the log opens for appending, as the driver holds it");
+    struct Closer {
+        HANDLE file;
+        ~Closer() { CloseHandle(file); }
+    } closer{driver};
+    auto driverWrites = [&](const std::string& bytes) {
+        DWORD written = 0;
+        Require(WriteFile(driver, bytes.data(), (DWORD)bytes.size(), &written, nullptr) &&
+                    written == bytes.size(),
+                "the driver's write");
+    };
+
+    Program program(ProgramPath);
+    HWND main = StartShown(program);
+    HWND view = program.LogView(main);
+    CheckBytes("log view at start, log held open", CoreReport(LogPath()), TextOf(view));
+
+    driverWrites("0003.Half written,0x4E4E4F43");
+    const std::string partial = CoreReport(LogPath());
+    PostCommand(main, CMD_MONITOR);
+    Sync(main);
+    Check(WaitFor([&] { return TextOf(view) == partial; }, TICK_DEADLINE_MS),
+          "a refresh shows the unfinished last line as far as it goes");
+    CheckBytes("log view with the unfinished line", partial, TextOf(view));
+
+    driverWrites(",0x00000010\r\n");
+    const std::string whole = CoreReport(LogPath());
+    const std::string finished = "003. 0003\r\n          Half written  CONN (00000010)\r\n";
+    Require(whole.size() >= finished.size() &&
+                whole.compare(whole.size() - finished.size(), finished.size(), finished) == 0,
+            "the core's report ends with the finished line");
+    Check(WaitFor([&] { return TextOf(view) == whole; }, TICK_DEADLINE_MS),
+          "the next refresh shows the line once the driver has finished it");
+    CheckBytes("log view with the finished line", whole, TextOf(view));
+    Check(ErrorBoxes(program).empty(), "no box while the driver holds the log open");
+}
+
 // A WM_COMMAND with a command id in its low word but a non-zero high word does nothing.
 void CommandWithNotificationCode()
 {
@@ -778,6 +822,7 @@ const std::map<std::string, void (*)()> CASES = {
     {"resources_are_japanese", ResourcesAreJapanese},
     {"monitor_refreshes", MonitorRefreshes},
     {"monitor_log_deleted", MonitorLogDeleted},
+    {"monitor_log_held_open", MonitorLogHeldOpen},
     {"command_with_notification_code", CommandWithNotificationCode},
     {"save_writes_report", SaveWritesReport},
     {"save_over_longer_file", SaveOverLongerFile},
