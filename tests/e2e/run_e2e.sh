@@ -2,6 +2,7 @@
 # Runs the end-to-end cases of ndislogview.exe under Wine on a virtual X display.
 #   run_e2e.sh setup   <state dir>                              makes a Wine prefix, starts Xvfb
 #   run_e2e.sh run     <state dir> <driver.exe> <program.exe> <case>
+#   run_e2e.sh exec    <state dir> <program.exe> [argument...]  runs any Windows program there
 #   run_e2e.sh cleanup <state dir>                              ends both, removes the prefix
 #   run_e2e.sh all     <driver.exe> <program.exe> [case...]     setup, every case, cleanup
 # A missing Wine, Xvfb or Japanese locale is a failure, never a skip.
@@ -79,15 +80,29 @@ setup() {
     echo "e2e: Wine prefix $prefix on display $display (Xvfb $pid)"
 }
 
-run_case() {
-    local state=$1 driver=$2 program=$3 name=$4
+# Loads the environment the setup step left and checks that its display still runs.
+enter_prefix() {
+    local state=$1
     need_tools
     [ -f "$state/env" ] || fail "no Wine prefix: the setup step did not run or failed"
     # shellcheck disable=SC1091
     . "$state/env"
     kill -0 "$XVFB_PID" 2>/dev/null || fail "Xvfb ($XVFB_PID) is not running"
-    [ -f "$program" ] || fail "the program $program is not built"
     wine_env "$PREFIX" "$DISPLAY_NAME"
+}
+
+exec_program() {
+    local state=$1 program=$2
+    shift 2
+    enter_prefix "$state"
+    [ -f "$program" ] || fail "$program is not built"
+    wine "$program" "$@" </dev/null 2>>"$state/wine.log"
+}
+
+run_case() {
+    local state=$1 driver=$2 program=$3 name=$4
+    enter_prefix "$state"
+    [ -f "$program" ] || fail "the program $program is not built"
     [ "$name" = save_read_only_target ] && lock_target "$PREFIX"
     wine "$driver" "$program" "$name" </dev/null 2>>"$state/wine.log"
     local status=$?
@@ -116,6 +131,7 @@ case "$mode" in
     setup) setup "$2" ;;
     cleanup) cleanup "$2" ;;
     run) run_case "$2" "$3" "$4" "$5" ;;
+    exec) shift; exec_program "$@" ;;
     all)
         driver=$2 program=$3; shift 3
         state=$(mktemp -d /tmp/ndislog-e2e-state.XXXXXX)

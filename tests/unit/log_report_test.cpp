@@ -3,7 +3,13 @@
 #include "log_report.h"
 
 #include <gtest/gtest.h>
+#ifdef _WIN32
+#include <windows.h>
+#include <process.h>
+#define getpid _getpid
+#else
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cstdio>
@@ -40,6 +46,17 @@ private:
 };
 
 // True while this process holds `path` open.
+#ifdef _WIN32
+// A handle that shares nothing cannot be had while any other handle is open.
+bool IsOpen(const char* path)
+{
+    HANDLE file = CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return GetLastError() == ERROR_SHARING_VIOLATION;
+    CloseHandle(file);
+    return false;
+}
+#else
 bool IsOpen(const char* path)
 {
     namespace fs = std::filesystem;
@@ -50,6 +67,7 @@ bool IsOpen(const char* path)
             return true;
     return false;
 }
+#endif
 
 // Hands out heap blocks, always at a new address and with garbage in the bytes the caller
 // did not keep. Counts the calls, fails the call numbered `failAt` and tracks live blocks.
