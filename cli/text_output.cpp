@@ -13,7 +13,6 @@
 
 namespace {
 
-constexpr unsigned int CP932 = 932;
 constexpr const char REPLACEMENT[] = "\xEF\xBF\xBD";  // U+FFFD in UTF-8
 
 bool IsLeadByte(unsigned char c)
@@ -32,6 +31,8 @@ bool IsSingleByte(unsigned char c)
 }
 
 #ifdef _WIN32
+
+constexpr unsigned int CP932 = 932;
 
 class CharacterConverter {
 public:
