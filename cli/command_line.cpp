@@ -72,6 +72,10 @@ Invocation ParseCause(const std::vector<std::string>& arguments)
             invocation.english = true;
         } else if (argument == "--utf8") {
             invocation.utf8 = true;
+        } else if (argument == "--json") {
+            invocation.json = true;
+        } else if (argument == "--list") {
+            invocation.list = true;
         } else if (argument.rfind("--", 0) == 0) {
             return BadUsage("unknown option " + argument);
         } else {
@@ -79,7 +83,9 @@ Invocation ParseCause(const std::vector<std::string>& arguments)
             invocation.codes.push_back(argument);
         }
     }
-    if (invocation.codes.empty())
+    if (invocation.list && !invocation.codes.empty())
+        return BadUsage("--list takes no CODE");
+    if (!invocation.list && invocation.codes.empty())
         return BadUsage("CODE missing");
     return invocation;
 }
@@ -103,12 +109,15 @@ Invocation ParseCommandLine(const std::vector<std::string>& arguments, bool file
 const char* UsageText()
 {
     return "usage: ndislog report [--follow] [--utf8] [FILE]\n"
-           "       ndislog cause [--english] [--utf8] CODE...\n"
+           "       ndislog cause [--english] [--utf8] [--json] CODE...\n"
+           "       ndislog cause --list [--english] [--utf8] [--json]\n"
            "  report   print the numbered log report of the driver log FILE\n"
            "           (on Windows FILE defaults to ndislog.txt in the Windows directory)\n"
            "  --follow re-read the log every 3 seconds and print new records, each once its\n"
            "           line is complete; Ctrl-C ends\n"
            "  cause    print the message for each hexadecimal cause CODE\n"
+           "  --list   print the whole cause catalogue, code and text, in its order\n"
            "  --english  catalogue texts in English\n"
-           "  --utf8   convert the output from code page 932 to UTF-8\n";
+           "  --utf8   convert the output from code page 932 to UTF-8\n"
+           "  --json   one JSON object per code, a line each, in UTF-8\n";
 }

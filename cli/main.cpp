@@ -17,6 +17,7 @@
 #include "cause_code.h"
 #include "command_line.h"
 #include "follow.h"
+#include "json_output.h"
 #include "log_report.h"
 #include "text_output.h"
 
@@ -125,20 +126,52 @@ int RunFollow(const std::string& path, bool utf8)
     return EXIT_OK;
 }
 
-int RunCause(const std::vector<std::string>& codes, bool english, bool utf8)
+// The catalogue row by row, in its own order: "%04X  text" lines, or JSON objects.
+std::string CatalogueListing(bool json)
 {
-    if (english)
-        CatalogueLanguage = 1;
+    const CauseEntry* rows = CatalogueLanguage == 0 ? JapaneseCauses : EnglishCauses;
+    std::string out;
+    for (int i = 0; i < CAUSE_COUNT; ++i) {
+        if (json) {
+            AppendJsonCause(rows[i], &out);
+        } else {
+            char code[16];
+            std::snprintf(code, sizeof code, "%04X  ", static_cast<unsigned>(rows[i].code));
+            out += code;
+            out += rows[i].text;
+            out += '\n';
+        }
+    }
+    return out;
+}
+
+std::string LookupAnswers(const std::vector<std::string>& codes, bool json)
+{
     std::string out;
     for (const std::string& code : codes) {
         // The lookup field keeps CODE_TEXT_MAX - 1 characters of what was typed.
         const std::string kept = code.substr(0, CODE_TEXT_MAX - 1);
+        const uint32_t value = CauseCodeFromText(kept.c_str());
         char message[CAUSE_MESSAGE_SIZE];
-        ComposeCauseMessage(CauseCodeFromText(kept.c_str()), message, sizeof message);
-        out += message;
-        out += '\n';
+        ComposeCauseMessage(value, message, sizeof message);
+        if (json) {
+            AppendJsonLookup(kept, value, LookupCause(value), message, &out);
+        } else {
+            out += message;
+            out += '\n';
+        }
     }
-    return FinishOutput(WriteText(stdout, out, utf8));
+    return out;
+}
+
+int RunCause(const Invocation& invocation)
+{
+    if (invocation.english)
+        CatalogueLanguage = 1;
+    const std::string out =
+        invocation.list ? CatalogueListing(invocation.json) : LookupAnswers(invocation.codes, invocation.json);
+    // JSON is UTF-8 already.
+    return FinishOutput(WriteText(stdout, out, invocation.utf8 && !invocation.json));
 }
 
 int Run(const std::vector<std::string>& arguments)
@@ -162,7 +195,7 @@ int Run(const std::vector<std::string>& arguments)
         return invocation.follow ? RunFollow(path, invocation.utf8) : RunReport(path, invocation.utf8);
     }
     case Command::Cause:
-        return RunCause(invocation.codes, invocation.english, invocation.utf8);
+        return RunCause(invocation);
     }
     return EXIT_BAD_USAGE;
 }
