@@ -139,8 +139,9 @@ TEST(Program, OutputsAndExitCodes)
 
 TEST(Program, SampleLogShowsItsJapaneseRecord)
 {
-    EXPECT_NE(std::string::npos, SAMPLE_REPORT.find("\r\n016. 0017\r\n          回線切断  DISC (00000010)\r\n"));
-    EXPECT_TRUE(SAMPLE_REPORT.ends_with("\r\n034. 0036\r\n          Unload  EXIT\r\n")) << SAMPLE_REPORT;
+    const std::string shown = RunProgram({"report", SAMPLE}).out;
+    EXPECT_NE(std::string::npos, shown.find("\r\n016. 0017\r\n          回線切断  DISC (00000010)\r\n")) << shown;
+    EXPECT_TRUE(shown.ends_with("\r\n034. 0036\r\n          Unload  EXIT\r\n")) << shown;
 }
 
 TEST(Program, FailedWriteIsAFailure)
