@@ -113,11 +113,14 @@ const char* UsageText()
            "       ndislog cause --list [--english] [--utf8] [--json]\n"
            "  report   print the numbered log report of the driver log FILE\n"
            "           (on Windows FILE defaults to ndislog.txt in the Windows directory)\n"
-           "  --follow re-read the log every 3 seconds and print new records, each once its\n"
-           "           line is complete; Ctrl-C ends\n"
+           "  --follow read what the log gains every 3 seconds and print new records, each\n"
+           "           once its line is complete; Ctrl-C ends\n"
            "  cause    print the message for each hexadecimal cause CODE\n"
            "  --list   print the whole cause catalogue, code and text, in its order\n"
            "  --english  catalogue texts in English\n"
            "  --utf8   convert the output from code page 932 to UTF-8\n"
-           "  --json   one JSON object per code, a line each, in UTF-8\n";
+           "  --json   one JSON object per code, a line each, in UTF-8\n"
+           "exit status: 0 done; 1 the log could not be opened or read, or the output not\n"
+           "written (the report is printed as it is read: after a read error what was\n"
+           "printed is incomplete); 2 bad usage\n";
 }

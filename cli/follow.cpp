@@ -1,110 +1,122 @@
-// The follow logic is kept apart from the sleeping loop so that it can be tested directly.
+// The follow logic, kept apart from the sleeping loop so that it can be tested directly.
 #include "follow.h"
 
-#include <cstdio>
-#include <cstring>
-#include <memory>
+#include <cerrno>
+#include <functional>
 #include <new>
+#include <string_view>
 
 #include "log_reader.h"
-#include "log_record.h"
 
 namespace {
 
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
-void AppendNumberedLine(std::string* report, int number, const char* record)
+// Adds the `length` bytes of one delivered line or piece to the hash of its line.
+size_t HashPiece(size_t hash, const char* line, int length)
 {
-    char prefix[16];
-    std::snprintf(prefix, sizeof prefix, "%03d. ", number);
-    report->append(prefix);
-    report->append(record);
-    report->append("\r\n");
+    const size_t piece = std::hash<std::string_view>{}(std::string_view(line, static_cast<size_t>(length)));
+    return hash ^ (piece + 0x9E3779B97F4A7C15u + (hash << 6) + (hash >> 2));
+}
+
+bool EndsInLineFeed(const char* line, int length)
+{
+    return length > 0 && line[length - 1] == '\n';
 }
 
 }  // namespace
 
-FollowSnapshot ReadFollowSnapshot(const char* path)
+// Reads the line that `mark` describes once more; true when it still ends at the same byte
+// and reads the same.
+bool LogFollower::StillThere(std::FILE* file, const LineMark& mark)
 {
-    FollowSnapshot snapshot;
-    // Opened as the report builder opens it: binary, read and write sharing on Windows.
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path, "rb"));
-    if (!file) {
-        snapshot.status = REPORT_CANNOT_OPEN;
-        return snapshot;
+    if (!SeekLog(file, mark.start))
+        return false;
+    const auto reader = std::make_unique<LogLineReader>(file);
+    char line[LOG_LINE_SIZE];
+    size_t hash = 0;
+    while (reader->ReadLine(line)) {
+        const int length = reader->LineLength();
+        hash = HashPiece(hash, line, length);
+        const int64_t end = mark.start + reader->BytesTaken();
+        if (EndsInLineFeed(line, length))
+            return end == mark.end && hash == mark.hash;
+        if (end >= mark.end)
+            return false;
     }
+    return false;
+}
+
+void LogFollower::Announce(OutputSink& sink, Notice notice, int error)
+{
+    if (problem_ != notice)
+        sink.Announce(notice, error);
+    problem_ = notice;
+}
+
+bool LogFollower::Read(OutputSink& sink)
+{
     try {
-        // The report is built here rather than by BuildLogReport because the end of the
-        // last finished line must be known from the same reading: a second pass could meet
-        // a log that the driver has written on in between.
-        auto reader = std::make_unique<LogLineReader>(file.get());
-        char line[LOG_LINE_SIZE];
-        char record[LOG_RECORD_SIZE];
-        int number = 0;
-        for (;;) {
-            // Zeroed first, so that an LF anywhere in the buffer is this line's own end,
-            // even when a NUL byte inside the line hides it from string functions.
-            std::memset(line, 0, sizeof line);
-            if (!reader->ReadLine(line))
-                break;
-            const bool finished = std::memchr(line, '\n', sizeof line) != nullptr;
-            FormatLogRecord(line, record);
-            if (record[0] != '\0')
-                AppendNumberedLine(&snapshot.report, ++number, record);
-            if (finished)
-                snapshot.finishedLength = snapshot.report.size();
+        const LogFile file = OpenLog(path_);
+        if (!file) {
+            Announce(sink, Notice::CannotOpen, 0);
+            return true;
         }
+        if (printed_.offset > 0 && !(StillThere(file.get(), printed_.first) && StillThere(file.get(), printed_.last))) {
+            if (std::ferror(file.get())) {
+                Announce(sink, Notice::CannotRead, errno);
+                return true;
+            }
+            printed_ = Printed{};
+            sink.Announce(Notice::Restarted, 0);
+        }
+        if (!SeekLog(file.get(), printed_.offset)) {
+            Announce(sink, Notice::CannotRead, errno);
+            return true;
+        }
+
+        // Records go out only up to the end of the last finished line; `reached` is what
+        // has been printed once they have.
+        const int64_t start = printed_.offset;
+        const auto reader = std::make_unique<LogLineReader>(file.get());
+        char line[LOG_LINE_SIZE];
+        std::string pending;
+        size_t finished = 0;  // bytes of `pending` that belong to finished lines
+        Printed reached = printed_;
+        LineMark current{start, 0, 0};
+        int64_t number = printed_.nextNumber;
+        while (reader->ReadLine(line)) {
+            const int length = reader->LineLength();
+            current.hash = HashPiece(current.hash, line, length);  // before the writer cuts it
+            if (writer_.Write(line, number, &pending))
+                ++number;
+            if (!EndsInLineFeed(line, length))
+                continue;
+            current.end = start + reader->BytesTaken();
+            if (current.start == 0)
+                reached.first = current;
+            reached.last = current;
+            reached.offset = current.end;
+            reached.nextNumber = number;
+            current = LineMark{current.end, 0, 0};
+            finished = pending.size();
+            if (finished >= OUTPUT_CHUNK_SIZE) {
+                if (!sink.Write(std::string_view(pending).substr(0, finished)))
+                    return false;
+                pending.erase(0, finished);
+                finished = 0;
+                printed_ = reached;
+            }
+        }
+        if (std::ferror(file.get())) {
+            Announce(sink, Notice::CannotRead, errno);
+            return true;
+        }
+        if (finished > 0 && !sink.Write(std::string_view(pending).substr(0, finished)))
+            return false;
+        printed_ = reached;
+        problem_.reset();
+        return true;
     } catch (const std::bad_alloc&) {
-        snapshot = FollowSnapshot{};
-        snapshot.status = REPORT_NO_MEMORY;
+        Announce(sink, Notice::NoMemory, 0);
+        return true;
     }
-    return snapshot;
-}
-
-FollowStep AdvanceFollow(FollowState* state, const FollowSnapshot& snapshot, const std::string& path)
-{
-    FollowStep step;
-    if (snapshot.status == REPORT_CANNOT_OPEN) {
-        if (!state->unreadable)
-            step.notice = CannotOpenMessage(path);
-        state->unreadable = true;
-        return step;
-    }
-    state->unreadable = false;
-    if (snapshot.status == REPORT_NO_MEMORY) {
-        if (!state->outOfMemory)
-            step.notice = NoMemoryMessage();
-        state->outOfMemory = true;
-        return step;
-    }
-    state->outOfMemory = false;
-
-    const std::string_view finished = snapshot.Finished();
-    if (finished.substr(0, state->printed.size()) == state->printed) {
-        step.output.assign(finished.substr(state->printed.size()));
-        state->printed.append(step.output);
-    } else {
-        step.restarted = true;
-        step.notice = RestartNotice();
-        step.output.assign(finished);
-        state->printed.assign(finished);
-    }
-    return step;
-}
-
-std::string CannotOpenMessage(const std::string& path)
-{
-    return "Can't Open " + path + "\n";
-}
-
-std::string NoMemoryMessage()
-{
-    return "メモリがありません\n";
-}
-
-std::string RestartNotice()
-{
-    return "ndislog: the log is shorter than before or was rewritten; starting again from record 001\n";
 }

@@ -1,55 +1,56 @@
-// Following the driver log: which part of a fresh report is new, and what to tell the user.
+// Following the driver log: each reading prints the records of the lines finished since the
+// last one, reading only what the log gained.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string>
-#include <string_view>
 
-#include "log_report.h"
+#include "log_stream.h"
+#include "record_writer.h"
 
 // The driver log is read again this often while following.
 constexpr int FOLLOW_PERIOD_MS = 3000;
 
-// One reading of the log. `report` is the whole log report, byte for byte what
-// BuildLogReport gives; its first `finishedLength` bytes are the numbered lines of the
-// lines the driver has finished (ended by LF). What follows them comes from a last line
-// still being written and is held back until its LF arrives; a line cut off by Ctrl-Z
-// never gets one and stays held back.
-struct FollowSnapshot {
-    ReportStatus status = REPORT_OK;
-    std::string report;
-    size_t finishedLength = 0;
-
-    std::string_view Finished() const { return std::string_view(report).substr(0, finishedLength); }
+// A finished line of the log, to be known again at the next reading: where its bytes start
+// and end, and a hash of the line as it was read.
+struct LineMark {
+    int64_t start = 0;
+    int64_t end = 0;
+    size_t hash = 0;
 };
 
-// Reads the log at `path` from its start, in one pass. REPORT_CANNOT_OPEN when it cannot
-// be opened, REPORT_NO_MEMORY when the report does not fit in memory; `report` is then
-// empty.
-FollowSnapshot ReadFollowSnapshot(const char* path);
+class LogFollower {
+public:
+    LogFollower(std::string path, RecordWriter& writer) : path_(std::move(path)), writer_(writer) {}
 
-// What has been printed so far, carried from one reading to the next.
-struct FollowState {
-    std::string printed;       // the finished part of the report, as far as it was printed
-    bool unreadable = false;   // the last reading could not open the log
-    bool outOfMemory = false;  // the last reading ran out of memory
+    // Reads the log from the end of the last finished line printed and writes the records
+    // of the lines finished since then to `sink`. A last line still being written (no LF
+    // yet) is held back until its LF arrives; one cut off by Ctrl-Z never gets one. When the
+    // log is shorter than before, or its first or last printed line is no longer what it
+    // was, the follower announces a restart and prints the log again from record 001. A log
+    // that cannot be opened or read is announced once until a reading succeeds; what a
+    // failed reading still held back is dropped and read again next time. Output goes out in
+    // pieces of about OUTPUT_CHUNK_SIZE bytes, so memory does not grow with the log. False
+    // only when the sink could not take the output.
+    bool Read(OutputSink& sink);
+
+private:
+    // What has been printed: the next line's offset, the next record's number, and the
+    // first and last finished lines before that offset.
+    struct Printed {
+        int64_t offset = 0;
+        int64_t nextNumber = 1;
+        LineMark first;
+        LineMark last;
+    };
+
+    bool StillThere(std::FILE* file, const LineMark& mark);
+    void Announce(OutputSink& sink, Notice notice, int error);
+
+    std::string path_;
+    RecordWriter& writer_;
+    Printed printed_;
+    std::optional<Notice> problem_;  // the failure announced last, until a reading succeeds
 };
-
-// What one reading asks of the program: `output` for standard output (report text),
-// `notice` for standard error (program text, may be empty).
-struct FollowStep {
-    std::string output;
-    std::string notice;
-    bool restarted = false;  // the log shrank or was rewritten; numbering began again at 001
-};
-
-// Compares the finished part of a fresh reading with what was printed before. New
-// numbered lines are printed; an unchanged log prints nothing; a log whose earlier report
-// is no longer the start of the new one is announced and printed whole. A log that cannot
-// be opened is announced once until it can be opened again; `path` names it.
-FollowStep AdvanceFollow(FollowState* state, const FollowSnapshot& snapshot, const std::string& path);
-
-// The notices AdvanceFollow gives, for the program's own use and its tests.
-std::string CannotOpenMessage(const std::string& path);  // "Can't Open %s\n"
-std::string NoMemoryMessage();                           // "メモリがありません" and LF
-std::string RestartNotice();

@@ -53,7 +53,7 @@ void AppendJsonString(std::string_view cp932, std::string* out, bool* lossy)
     out->push_back('"');
 }
 
-void AppendJsonRecord(int number, const LogRecordParts& parts, std::string* out)
+void AppendJsonRecord(int64_t number, const LogRecordParts& parts, std::string* out)
 {
     bool lossy = false;
     out->append("{\"record\":");

@@ -16,7 +16,7 @@ void AppendJsonString(std::string_view cp932, std::string* out, bool* lossy);
 
 // Appends the record `number` made of `parts` as one line:
 //   {"record":N,"head":"...","message":"...","decoded":"..."}
-void AppendJsonRecord(int number, const LogRecordParts& parts, std::string* out);
+void AppendJsonRecord(int64_t number, const LogRecordParts& parts, std::string* out);
 
 // One catalogue row as a line: {"code":"0010","text":"..."}; the code as four or more
 // upper-case hex digits, as the lookup message shows it.

@@ -18,7 +18,8 @@
 #include "command_line.h"
 #include "follow.h"
 #include "json_output.h"
-#include "log_report.h"
+#include "log_stream.h"
+#include "record_writer.h"
 #include "text_output.h"
 
 namespace {
@@ -70,12 +71,6 @@ std::string DefaultLogPath()
 #endif
 }
 
-int ReportFailure(const std::string& message, bool utf8)
-{
-    WriteText(stderr, message, utf8);
-    return EXIT_FAILURE_REPORTED;
-}
-
 // Standard output must take everything: a report that was cut short is no report.
 int FinishOutput(bool written)
 {
@@ -84,41 +79,44 @@ int FinishOutput(bool written)
     return EXIT_OK;
 }
 
+// Report bytes to standard output as they are; notices to standard error at once.
+class StandardStreams final : public OutputSink {
+public:
+    StandardStreams(const std::string& path, bool utf8) : path_(path), utf8_(utf8) {}
+
+    bool Write(std::string_view bytes) override
+    {
+        return std::fwrite(bytes.data(), 1, bytes.size(), stdout) == bytes.size();
+    }
+
+    void Announce(Notice notice, int error) override
+    {
+        const std::string text = NoticeText(notice, path_, error, utf8_);
+        std::fwrite(text.data(), 1, text.size(), stderr);
+        std::fflush(stderr);
+    }
+
+private:
+    const std::string& path_;
+    bool utf8_;
+};
+
 int RunReport(const std::string& path, bool utf8)
 {
-    LogReport report;
-    const ReportStatus status = BuildLogReport(path.c_str(), &report);
-    if (status == REPORT_CANNOT_OPEN)
-        return ReportFailure(CannotOpenMessage(path), utf8);
-    if (status == REPORT_NO_MEMORY) {
-        // Only a complete report goes to standard output.
-        ReleaseLogReport(&report);
-        return ReportFailure(NoMemoryMessage(), utf8);
-    }
-    bool written;
-    try {
-        written = WriteText(stdout, std::string_view(report.text, static_cast<size_t>(report.length)), utf8);
-    } catch (const std::bad_alloc&) {
-        ReleaseLogReport(&report);
-        return ReportFailure(NoMemoryMessage(), utf8);
-    }
-    ReleaseLogReport(&report);
-    return FinishOutput(written);
+    TextRecordWriter writer(utf8);
+    StandardStreams streams(path, utf8);
+    return FinishOutput(StreamLogReport(path, writer, streams));
 }
 
 int RunFollow(const std::string& path, bool utf8)
 {
     std::signal(SIGINT, OnStopSignal);
     std::signal(SIGTERM, OnStopSignal);
-    FollowState state;
+    TextRecordWriter writer(utf8);
+    StandardStreams streams(path, utf8);
+    LogFollower follower(path, writer);
     while (!StopRequested) {
-        const FollowSnapshot snapshot = ReadFollowSnapshot(path.c_str());
-        const FollowStep step = AdvanceFollow(&state, snapshot, path);
-        if (!step.notice.empty()) {
-            WriteText(stderr, step.notice, utf8);
-            std::fflush(stderr);
-        }
-        if (!step.output.empty() && FinishOutput(WriteText(stdout, step.output, utf8)) != EXIT_OK)
+        if (FinishOutput(follower.Read(streams)) != EXIT_OK)
             return EXIT_FAILURE_REPORTED;
         if (WaitOrStop(FOLLOW_PERIOD_MS))
             break;
@@ -211,6 +209,7 @@ int main(int argc, char** argv)
             utf8 = utf8 || argument == "--utf8";
         return Run(arguments);
     } catch (const std::bad_alloc&) {
-        return ReportFailure(NoMemoryMessage(), utf8);
+        WriteText(stderr, NoticeText(Notice::NoMemory, std::string(), 0, utf8), false);
+        return EXIT_FAILURE_REPORTED;
     }
 }

@@ -1,7 +1,8 @@
 # Shared by the MinGW-w64 toolchain files; MINGW_PREFIX names the target triple.
-# The POSIX thread model's compiler is preferred where both are installed.
-find_program(MINGW_CXX NAMES ${MINGW_PREFIX}-g++-posix ${MINGW_PREFIX}-g++ REQUIRED)
-find_program(MINGW_CC NAMES ${MINGW_PREFIX}-gcc-posix ${MINGW_PREFIX}-gcc REQUIRED)
+# The Win32 thread model's compiler comes first: the programs need no threads, and the POSIX
+# model links winpthreads, which imports functions that Windows 2000 and XP lack.
+find_program(MINGW_CXX NAMES ${MINGW_PREFIX}-g++-win32 ${MINGW_PREFIX}-g++ REQUIRED)
+find_program(MINGW_CC NAMES ${MINGW_PREFIX}-gcc-win32 ${MINGW_PREFIX}-gcc REQUIRED)
 set(CMAKE_CXX_COMPILER ${MINGW_CXX})
 set(CMAKE_C_COMPILER ${MINGW_CC})  # GoogleTest's own build asks for C as well
 set(CMAKE_RC_COMPILER ${MINGW_PREFIX}-windres)

@@ -13,6 +13,7 @@ bool LogLineReader::Refill()
 {
     if (ended_)
         return false;
+    chunkStart_ += filled_;
     position_ = 0;
     filled_ = static_cast<int>(std::fread(chunk_, 1, CHUNK_SIZE, file_));
     if (filled_ == 0)
@@ -68,5 +69,6 @@ bool LogLineReader::ReadLine(char* line)
     if (length == 0)
         return false;
     line[length] = '\0';
+    lineLength_ = length;
     return true;
 }

@@ -2,6 +2,7 @@
 // platform, over plain binary reads, so that every platform delivers the same lines.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 
 #include "log_record.h"
@@ -17,6 +18,14 @@ public:
     // Returns false, leaving `line` untouched, when not one character could be read.
     bool ReadLine(char* line);
 
+    // The length of the line ReadLine delivered last, NUL bytes inside it counted.
+    int LineLength() const { return lineLength_; }
+
+    // The bytes of the file taken by the lines delivered so far, counted from where the file
+    // stood when reading began: a CR LF counts two. Just after a line that ends in LF, this is
+    // where the next line starts. After Ctrl-Z it counts the rest of the chunk, too.
+    int64_t BytesTaken() const { return chunkStart_ + position_; }
+
 private:
     static constexpr int CHUNK_SIZE = 64 * 1024;
 
@@ -29,5 +38,7 @@ private:
     unsigned char chunk_[CHUNK_SIZE];
     int position_ = 0;
     int filled_ = 0;
+    int64_t chunkStart_ = 0;  // bytes of the file before the chunk
+    int lineLength_ = 0;
     bool ended_ = false;  // end of file, read error or Ctrl-Z seen
 };

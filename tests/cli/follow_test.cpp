@@ -1,28 +1,70 @@
-// Following a log: readings of real files fed to the follow logic, one after another.
+// Following a log and streaming its report: real files read one reading after another, and
+// what comes out compared with the report builder's.
 #include "follow.h"
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "log_report.h"
+#include "log_stream.h"
 #include "temp_files.h"
 
 namespace {
 
-const std::string MISSING = "<missing>";  // the log does not exist at this reading
+// What a reading put out: report bytes, and the notices by name.
+class RecordingSink final : public OutputSink {
+public:
+    bool Write(std::string_view bytes) override
+    {
+        out.append(bytes);
+        ++writes;
+        return true;
+    }
+    void Announce(Notice notice, int) override
+    {
+        static const char* const NAMES[] = {"open", "read", "cut short", "memory", "restart"};
+        notices += NAMES[static_cast<int>(notice)];
+    }
+
+    std::string out;
+    std::string notices;
+    int writes = 0;
+};
+
+const std::string MISSING = "<missing>";      // the log does not exist at this reading
+const std::string DIRECTORY = "<directory>";  // a folder stands where the log should be
 const std::string RECORD_1 = "001. 1\r\n          A  \r\n";
 const std::string RECORD_2 = "002. 2\r\n          B  \r\n";
 const std::string LONG_TAIL(1500, 'x');  // more than one 1023-character piece
 
 struct Step {
-    std::string log;     // the whole log at this reading, or MISSING
-    std::string output;  // expected on standard output
-    std::string notice;  // expected on standard error: "", "restart" or "open"
+    std::string log;       // the whole log at this reading, or MISSING or DIRECTORY
+    std::string output;    // expected on standard output
+    std::string notice;    // expected notices, by name
+    bool renamed = false;  // the log is replaced by another file rather than rewritten
 };
+
+// Puts `step`'s log at `path` the way the step says.
+void PutLog(const std::string& path, const Step& step)
+{
+    std::filesystem::remove_all(path);
+    if (step.log == DIRECTORY) {
+        std::filesystem::create_directory(path);
+    } else if (step.renamed) {
+        WriteFile(path + ".new", step.log);
+        std::filesystem::rename(path + ".new", path);
+    } else if (step.log != MISSING) {
+        WriteFile(path, step.log);
+    }
+}
 
 TEST(Follow, PrintsWhatEachReadingAdds)
 {
+    std::string longOther = LONG_TAIL;
+    longOther[10] = 'y';  // in the first piece of the long line
     const struct {
         const char* name;
         std::vector<Step> steps;
@@ -36,65 +78,98 @@ TEST(Follow, PrintsWhatEachReadingAdds)
           {"1.A,\n2.B,0x4E4E4F43\r\n", "002. 2\r\n          B  CONN\r\n", ""}}},
         {"CR written before its LF", {{"1.A,\r", "", ""}, {"1.A,\r\n", RECORD_1, ""}}},
         {"long line held back until its LF",
-         {{"1.A,\n2.B," + LONG_TAIL, RECORD_1, ""}, {"1.A,\n2.B," + LONG_TAIL + "\n", RECORD_2, ""}}},
+         {{"1.A,\n2.B," + LONG_TAIL, RECORD_1, ""},
+          {"1.A,\n2.B," + LONG_TAIL + "\n", RECORD_2, ""},
+          {"1.A,\n2.B," + LONG_TAIL + "\n3.C,\n", "003. 3\r\n          C  \r\n", ""}}},
         {"NUL byte does not hide the line end",
          {{std::string("1.A,0x4E4E4F43\0z\n", 17), "001. 1\r\n          A  CONN\r\n", ""}}},
+        {"lines after Ctrl-Z never count", {{"1.A,\n\x1A", RECORD_1, ""}, {"1.A,\n\x1A" "2.B,\n", "", ""}}},
         {"shrink restarts from 001",
          {{"1.A,\n2.B,\n", RECORD_1 + RECORD_2, ""}, {"3.C,\n", "001. 3\r\n          C  \r\n", "restart"}}},
         {"same length, rewritten", {{"1.A,\n", RECORD_1, ""}, {"1.X,\n", "001. 1\r\n          X  \r\n", "restart"}}},
+        {"same length, last line rewritten",
+         {{"1.A,\n2.B,\n", RECORD_1 + RECORD_2, ""}, {"1.A,\n2.C,\n", RECORD_1 + "002. 2\r\n          C  \r\n", "restart"}}},
+        {"long last line rewritten in its first piece",
+         {{"1.A,\n2.B," + LONG_TAIL + "\n", RECORD_1 + RECORD_2, ""},
+          {"1.A,\n2.B," + longOther + "\n3.C,\n", RECORD_1 + RECORD_2 + "003. 3\r\n          C  \r\n", "restart"}}},
         {"emptied, then written again",
          {{"1.A,\n", RECORD_1, ""}, {"", "", "restart"}, {"", "", ""}, {"2.B,\n", "001. 2\r\n          B  \r\n", ""}}},
+        {"replaced by a longer log that starts alike",
+         {{"1.A,\n", RECORD_1, ""}, {"1.A,\n2.B,\n", RECORD_2, "", true}}},
+        {"replaced by another log while following",
+         {{"1.A,\n2.B,\n", RECORD_1 + RECORD_2, ""},
+          {"9.Z,\n2.B,\n3.C,\n", "001. 9\r\n          Z  \r\n" + RECORD_2 + "003. 3\r\n          C  \r\n", "restart", true},
+          {"9.Z,\n2.B,\n3.C,\n4.D,\n", "004. 4\r\n          D  \r\n", "", true}}},
         {"missing log announced once per disappearance",
          {{MISSING, "", "open"}, {MISSING, "", ""}, {"1.A,\n", RECORD_1, ""}, {MISSING, "", "open"},
           {"1.A,\n2.B,\n", RECORD_2, ""}}},
+        {"unreadable log announced once, then read",
+         {{DIRECTORY, "", "read"}, {DIRECTORY, "", ""}, {MISSING, "", "open"}, {DIRECTORY, "", "read"},
+          {"1.A,\n", RECORD_1, ""}}},
     };
     for (const auto& testCase : cases) {
         TempFolder folder;
         const std::string path = folder.File("ndislog.txt");
-        FollowState state;
+        TextRecordWriter writer(false);
+        LogFollower follower(path, writer);
         for (size_t i = 0; i < testCase.steps.size(); ++i) {
             const Step& step = testCase.steps[i];
-            if (step.log == MISSING)
-                std::remove(path.c_str());
-            else
-                WriteFile(path, step.log);
-            const FollowStep result = AdvanceFollow(&state, ReadFollowSnapshot(path.c_str()), path);
-            const std::string notice = step.notice == "restart" ? RestartNotice()
-                                       : step.notice == "open"  ? CannotOpenMessage(path)
-                                                                : "";
-            EXPECT_EQ(step.output, result.output) << testCase.name << ", reading " << i + 1;
-            EXPECT_EQ(notice, result.notice) << testCase.name << ", reading " << i + 1;
-            EXPECT_EQ(step.notice == "restart", result.restarted) << testCase.name << ", reading " << i + 1;
+            PutLog(path, step);
+            RecordingSink sink;
+            EXPECT_TRUE(follower.Read(sink));
+            EXPECT_EQ(step.output, sink.out) << testCase.name << ", reading " << i + 1;
+            EXPECT_EQ(step.notice, sink.notices) << testCase.name << ", reading " << i + 1;
         }
     }
 }
 
-// A reading builds its own report (it must know where the finished lines end); it has to be
-// the very report the builder gives.
-TEST(Follow, ReadingMatchesReportBuilder)
+std::string ReportOf(const std::string& path)
 {
-    std::string thousand;
-    for (int i = 0; i < 1000; ++i)
-        thousand += "H.M,0x41424344\r\n";
+    LogReport report;
+    EXPECT_EQ(REPORT_OK, BuildLogReport(path.c_str(), &report));
+    std::string text(report.text ? report.text : "", static_cast<size_t>(report.length));
+    ReleaseLogReport(&report);
+    return text;
+}
+
+// The streamed report, and the records a follower prints while the log grows piece by piece
+// (cut anywhere: inside CR LF, inside a long line, across read chunks), add up to the very
+// report the builder gives.
+TEST(Follow, ReadingsAddUpToTheReport)
+{
+    std::string large;  // more report than one output piece
+    for (int i = 0; large.size() < 3 * OUTPUT_CHUNK_SIZE; ++i)
+        large += "H" + std::to_string(i) + ".M,0x41424344\r\n";
     const std::string cases[] = {
         "",
-        "0012.Call setup,0x4E4E4F43,0x00000010\n1.A,\r\n2.B,0x4E4E4F43",
+        "0012.Call setup,0x4E4E4F43,0x00000010\n1.A,\r\n2.B,0x4E4E4F43\r\n",
         "1.A\rB,0x41424344\r\n1.A,\r\n\x1A" "2.B,\r\n",
         std::string("1.A,\0x\n2.B,\n", 12),
         "1.A," + std::string(1019, 'y') + "2.B,0x41424344" + std::string(467, 'z') + "\n",
-        thousand,
+        large,
     };
     for (const std::string& log : cases) {
         TempFolder folder;
         const std::string path = folder.File("log.txt");
         WriteFile(path, log);
-        LogReport report;
-        ASSERT_EQ(REPORT_OK, BuildLogReport(path.c_str(), &report));
-        const std::string expected(report.text, static_cast<size_t>(report.length));
-        ReleaseLogReport(&report);
-        const FollowSnapshot snapshot = ReadFollowSnapshot(path.c_str());
-        EXPECT_EQ(REPORT_OK, snapshot.status) << log.substr(0, 40);
-        EXPECT_EQ(expected, snapshot.report) << log.substr(0, 40);
+        const std::string expected = ReportOf(path);
+
+        TextRecordWriter writer(false);
+        RecordingSink streamed;
+        EXPECT_TRUE(StreamLogReport(path, writer, streamed));
+        EXPECT_EQ(expected, streamed.out) << log.substr(0, 40);
+        EXPECT_EQ((expected.size() + OUTPUT_CHUNK_SIZE - 1) / OUTPUT_CHUNK_SIZE, static_cast<size_t>(streamed.writes))
+            << log.substr(0, 40);
+
+        LogFollower follower(path, writer);
+        RecordingSink followed;
+        const size_t stride = log.size() < 200 ? 1 : log.size() / 2 + 1;
+        for (size_t cut = 0; cut < log.size() + stride; cut += stride) {
+            WriteFile(path, log.substr(0, cut));
+            EXPECT_TRUE(follower.Read(followed));
+        }
+        EXPECT_EQ(expected, followed.out) << log.substr(0, 40);
+        EXPECT_EQ("", followed.notices) << log.substr(0, 40);
     }
 }
 

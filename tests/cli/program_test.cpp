@@ -14,6 +14,7 @@
 #include "cause_catalogue.h"
 #include "command_line.h"
 #include "follow.h"
+#include "log_stream.h"
 #include "log_report.h"
 #include "temp_files.h"
 #include "text_output.h"
@@ -98,6 +99,14 @@ TEST(Program, OutputsAndExitCodes)
     WriteFile(worked, "0012.Call setup,0x4E4E4F43,0x00000010\n");
     const std::string unfinished = folder.File("unfinished.txt");
     WriteFile(unfinished, "1.A,\r\n2.B,0x4E4E4F43");
+    // More report than one output piece, with a Japanese message in every record.
+    const std::string large = folder.File("large.txt");
+    std::string largeLog;
+    for (int i = 0; largeLog.size() < 3 * OUTPUT_CHUNK_SIZE; ++i)
+        largeLog += std::to_string(i) + ".回線切断,0x4E4E4F43,0x00000010\r\n";
+    WriteFile(large, largeLog);
+    const std::string largeReport = ReportOf(large);
+    const std::string japanesePath = Utf8(u8"/nonexistent-folder/ログ.txt");
     const struct {
         std::vector<std::string> arguments;
         int exitCode;
@@ -111,6 +120,12 @@ TEST(Program, OutputsAndExitCodes)
         {{"report", "--bogus", SAMPLE}, 2, "", "usage"},
         {{"cause"}, 2, "", "usage"},
         {{"report", MISSING_LOG}, 1, "", "Can't Open " + MISSING_LOG + "\n"},
+        {{"report", "--utf8", japanesePath}, 1, "", "Can't Open " + japanesePath + "\n"},
+        // Opened, but not readable: no report, and no success.
+        {{"report", folder.File("")}, 1, "", "ndislog: cannot read " + folder.File("") + " (Is a directory)\n"},
+        {{"report", "/proc/self/mem"}, 1, "", "ndislog: cannot read /proc/self/mem (Input/output error)\n"},
+        {{"report", large}, 0, largeReport, ""},
+        {{"report", "--utf8", large}, 0, Cp932ToUtf8(largeReport), ""},
         {{"report", "--follow", "--bogus"}, 2, "", "usage"},
         {{"report", worked}, 0, "001. 0012\r\n          Call setup  CONN (00000010)\r\n", ""},
         {{"report", unfinished}, 0, "001. 1\r\n          A  \r\n002. 2\r\n          B  CONN\r\n", ""},
@@ -187,8 +202,9 @@ TEST(Program, CauseListIsTheWholeCatalogueInOrder)
 
 TEST(Program, SampleLogShowsItsJapaneseRecord)
 {
-    EXPECT_NE(std::string::npos, SAMPLE_REPORT.find("\r\n016. 0017\r\n          回線切断  DISC (00000010)\r\n"));
-    EXPECT_TRUE(SAMPLE_REPORT.ends_with("\r\n034. 0036\r\n          Unload  EXIT\r\n")) << SAMPLE_REPORT;
+    const std::string shown = RunProgram({"report", SAMPLE}).out;
+    EXPECT_NE(std::string::npos, shown.find("\r\n016. 0017\r\n          回線切断  DISC (00000010)\r\n")) << shown;
+    EXPECT_TRUE(shown.ends_with("\r\n034. 0036\r\n          Unload  EXIT\r\n")) << shown;
 }
 
 TEST(Program, FailedWriteIsAFailure)

@@ -266,11 +266,20 @@ std::vector<HWND> DialogsCaptioned(DWORD processId, const std::string& caption)
     return dialogs;
 }
 
-void Sync(HWND window)
+void RequireAnswers(HWND window)
 {
     DWORD_PTR result = 0;
     if (!SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, SEND_TIMEOUT_MS, &result))
         Fail("the program's window does not answer (hung or gone)");
+}
+
+void SendCommand(HWND window, WPARAM wParam)
+{
+    DWORD_PTR result = 0;
+    if (!SendMessageTimeoutA(window, WM_COMMAND, wParam, 0, SMTO_ABORTIFHUNG, SEND_TIMEOUT_MS, &result))
+        Fail("command " + std::to_string(LOWORD(wParam)) + " (code " + std::to_string(HIWORD(wParam)) +
+             ") did not return within " + std::to_string(SEND_TIMEOUT_MS) +
+             " ms: it opened a modal window, or the program hangs");
 }
 
 void PostCommand(HWND window, WPARAM wParam, LPARAM lParam)
@@ -460,7 +469,7 @@ HWND Program::WaitMainShown(DWORD timeoutMs)
     HWND main = FindMain(timeoutMs);
     Require(WaitFor([&] { return IsWindowVisible(main) != 0; }, timeoutMs),
             "the main window becomes visible");
-    Sync(main);
+    RequireAnswers(main);
     return main;
 }
 

@@ -56,9 +56,14 @@ void SetTextOf(HWND window, const std::string& text);
 std::vector<HWND> TopLevelWindows(DWORD processId);
 // The dialog boxes (class #32770) of the process with this caption.
 std::vector<HWND> DialogsCaptioned(DWORD processId, const std::string& caption);
-// Returns once the window's thread has gone through its message loop: the command
-// posted before it has been handled, or has opened a modal loop of its own.
-void Sync(HWND window);
+// Fails the case unless the window's thread answers a sent message in time. It proves no
+// more than that: a thread handles sent messages before posted ones, so a command posted
+// just before may still be waiting.
+void RequireAnswers(HWND window);
+// Sends a menu command and returns once its handler has returned. Only for commands that
+// open no modal loop: a dialog would hold the send until it fails the case.
+void SendCommand(HWND window, WPARAM wParam);
+// Posts a command; for those that open a dialog, whose appearance is then waited for.
 void PostCommand(HWND window, WPARAM wParam, LPARAM lParam = 0);
 void PressKey(HWND window, UINT virtualKey);  // as the keyboard would, to a focused control
 

@@ -141,7 +141,9 @@ struct SizedLog {
 };
 
 // All lines the reader delivers from `bytes`; each line's terminator is checked to be the
-// last byte written into a buffer pre-filled with 0xEE.
+// last byte written into a buffer pre-filled with 0xEE, and its length to be the one the
+// reader tells. After a line ending in LF, the bytes taken must be exactly the raw bytes
+// of that line (all its pieces), CR LF for LF, so that the next line can be read from there.
 std::vector<std::string> ReadLines(const std::string& bytes)
 {
     TempLog log(bytes);
@@ -149,13 +151,26 @@ std::vector<std::string> ReadLines(const std::string& bytes)
     auto reader = std::make_unique<LogLineReader>(file);
     std::vector<std::string> lines;
     char line[LOG_LINE_SIZE];
+    int64_t lineStart = 0;
+    std::string pieces;  // of the line since lineStart
     for (std::memset(line, 0xEE, sizeof line); reader->ReadLine(line); std::memset(line, 0xEE, sizeof line)) {
         int end = LOG_LINE_SIZE;
         while (end > 0 && line[end - 1] == '\xEE')
             --end;
         EXPECT_GT(end, 0);
         EXPECT_EQ('\0', line[end - 1]);
+        EXPECT_EQ(end - 1, reader->LineLength());
         lines.emplace_back(line, static_cast<size_t>(end - 1));
+        pieces += lines.back();
+        if (pieces.ends_with('\n')) {
+            std::string raw = bytes.substr(static_cast<size_t>(lineStart),
+                                           static_cast<size_t>(reader->BytesTaken() - lineStart));
+            if (raw.ends_with("\r\n"))
+                raw.erase(raw.size() - 2, 1);
+            EXPECT_EQ(pieces, raw);
+            lineStart = reader->BytesTaken();
+            pieces.clear();
+        }
     }
     std::fclose(file);
     return lines;

@@ -1,0 +1,154 @@
+#!/usr/bin/env python3
+"""Runs the Windows companion ndislog.exe under Wine, in the prefix the end-to-end setup made,
+and compares what it prints with the native companion built from the same sources: the report
+of a file byte for byte, the report of the driver log in the Windows directory when no file is
+named, the cause lookup's texts, the failure messages and the exit codes.
+
+Usage: companion_test.py STATE_DIR ndislog.exe NATIVE_NDISLOG SAMPLE_LOG
+"""
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+
+EXIT_OK, EXIT_CANNOT_READ, EXIT_BAD_USAGE = 0, 1, 2
+WINE_TIMEOUT = 60
+
+
+def load_state(state_dir):
+    """The prefix and display the setup step wrote to STATE_DIR/env as shell assignments."""
+    values = {}
+    with open(os.path.join(state_dir, "env"), encoding="utf-8") as env:
+        for line in env:
+            name, _, value = line.strip().partition("=")
+            values[name] = value.strip("'\"")
+    return values
+
+
+def wine_environment(state):
+    env = dict(os.environ)
+    env.update(WINEPREFIX=state["PREFIX"], DISPLAY=state["DISPLAY_NAME"], WINEDEBUG="-all",
+               WINEDLLOVERRIDES="mscoree,mshtml=", LC_ALL="ja_JP.UTF-8")
+    env["PATH"] = env.get("PATH", "") + ":/usr/lib/wine"
+    return env
+
+
+def run(command, env=None, cwd=None):
+    done = subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True, env=env,
+                          cwd=cwd, timeout=WINE_TIMEOUT)
+    return done.returncode, done.stdout, done.stderr
+
+
+def mixed_log():
+    """CR LF, LF and a lone CR, a long line that the reader cuts into pieces, and a record
+    after Ctrl-Z, which ends the log and must not be shown."""
+    long_line = b"0031.Long line," + b"0x4E4E4F43," * 120 + b"0x00000010"
+    return (b"0012.Call setup,0x4E4E4F43,0x00000010\r\n"
+            b"0013.Disconnect,0x00000010\n"
+            b"no record on this line\r\n"
+            b"0014.PPP up,0x20505050\r0015.After a lone CR,0x00000003\r\n"
+            + long_line + b"\r\n"
+            b"0016.Last before Ctrl-Z,0x44434241\r\n"
+            b"\x1a0017.After Ctrl-Z,0x00000001\r\n")
+
+
+def lines(data):
+    """Text output compared line by line: the Windows runtime writes CR LF in text mode."""
+    return data.replace(b"\r\n", b"\n")
+
+
+class Check:
+    def __init__(self):
+        self.count = 0
+        self.failures = 0
+
+    def equal(self, name, expected, actual):
+        self.count += 1
+        if expected != actual:
+            self.failures += 1
+            print(f"FAILED {name}:\n  expected {expected!r}\n  actual   {actual!r}")
+
+
+def main(state_dir, program, native, sample):
+    state = load_state(state_dir)
+    env = wine_environment(state)
+    windows_dir = os.path.join(state["PREFIX"], "drive_c", "windows")
+    driver_log = os.path.join(windows_dir, "ndislog.txt")
+    work = tempfile.mkdtemp(prefix="companion-", dir=os.path.join(state["PREFIX"], "drive_c"))
+    check = Check()
+    try:
+        logs = {"sample": open(sample, "rb").read(), "mixed": mixed_log(), "empty": b""}
+        for name, data in logs.items():
+            with open(os.path.join(work, name + ".txt"), "wb") as log:
+                log.write(data)
+        folder = "C:\\" + os.path.basename(work) + "\\"
+
+        def wine(*arguments):
+            return run(["wine", program, *arguments], env=env)
+
+        def native_run(*arguments):
+            return run([native, *arguments])
+
+        # The report of a named file: the very bytes of the native report, for every log.
+        reference = native_run("report", os.path.join(work, "mixed.txt"))[1]
+        check.equal("the reference report holds the records before Ctrl-Z only",
+                    (True, False), (b"Last before Ctrl-Z" in reference, b"After Ctrl-Z" in reference))
+        for name in logs:
+            for options in ([], ["--utf8"]):
+                expected = native_run("report", *options, os.path.join(work, name + ".txt"))
+                actual = wine("report", *options, folder + name + ".txt")
+                check.equal(f"report {' '.join(options)} {name}", expected, actual)
+
+        # No file named: the driver log in the Windows directory.
+        shutil.copyfile(os.path.join(work, "mixed.txt"), driver_log)
+        check.equal("report of the driver log", native_run("report", driver_log), wine("report"))
+        os.remove(driver_log)
+        status, out, err = wine("report")
+        check.equal("report without a driver log",
+                    (EXIT_CANNOT_READ, b"", b"Can't Open C:\\windows\\ndislog.txt\n"),
+                    (status, out, lines(err)))
+
+        status, out, err = wine("report", folder + "missing.txt")
+        check.equal("report of a missing file",
+                    (EXIT_CANNOT_READ, b"", f"Can't Open {folder}missing.txt\n".encode("ascii")),
+                    (status, out, lines(err)))
+
+        # The cause lookup: the dialog's texts, as the native companion prints them.
+        codes = ["10", "0x1f", "ff00", "zz", "-1", "FFFF", "0101", " 1F"]
+        for options in ([], ["--english"], ["--utf8"]):
+            status, out, err = native_run("cause", *options, *codes)
+            expected = (status, out, err)
+            status, out, err = wine("cause", *options, *codes)
+            check.equal(f"cause {' '.join(options)}", expected, (status, lines(out), lines(err)))
+        status, out, _ = wine("cause", "zz", "0101")
+        check.equal("cause texts in code page 932",
+                    [("理由表示 : 不明な理由コード").encode("cp932"),
+                     ("理由表示 : 理由表示情報要素なし").encode("cp932")],
+                    lines(out).split(b"\n")[:2])
+
+        # Usage: help on standard output, bad usage on standard error with exit code 2.
+        check.equal("help", native_run("--help"), tuple(lines(part) if isinstance(part, bytes)
+                                                         else part for part in wine("--help")))
+        for arguments in ([], ["cause"], ["report", "--bogus"], ["report", "a.txt", "b.txt"],
+                          ["frobnicate"]):
+            status, out, err = wine(*arguments)
+            check.equal(f"bad usage {arguments}", (EXIT_BAD_USAGE, b"", True),
+                        (status, out, lines(err).startswith(b"ndislog: ")))
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+        if os.path.exists(driver_log):
+            os.remove(driver_log)
+    print(f"{check.count} checks, {check.failures} failure(s)")
+    return 1 if check.failures else 0
+
+
+if __name__ == "__main__":
+    if len(sys.argv) != 5:
+        print(__doc__.strip(), file=sys.stderr)
+        sys.exit(2)
+    for path in sys.argv[2:]:
+        if not os.path.isfile(path):
+            print(f"companion_test: {path} is missing", file=sys.stderr)
+            sys.exit(1)
+    sys.exit(main(*sys.argv[1:]))
