@@ -69,6 +69,15 @@ void AppendJsonRecord(int64_t number, const LogRecordParts& parts, std::string* 
     out->append("}\n");
 }
 
+bool JsonRecordWriter::Write(char* line, int64_t number, std::string* out)
+{
+    LogRecordParts parts;
+    if (!SplitLogRecord(line, &parts))
+        return false;
+    AppendJsonRecord(number, parts, out);
+    return true;
+}
+
 void AppendJsonCause(const CauseEntry& entry, std::string* out)
 {
     bool lossy = false;

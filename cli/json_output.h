@@ -8,6 +8,7 @@
 
 #include "cause_catalogue.h"
 #include "log_record.h"
+#include "record_writer.h"
 
 // Appends `cp932` to `out` as a JSON string, quotes included: converted to UTF-8, with '"',
 // '\' and every control character (U+0000..U+001F and U+007F) escaped. Sets `*lossy` when a
@@ -17,6 +18,13 @@ void AppendJsonString(std::string_view cp932, std::string* out, bool* lossy);
 // Appends the record `number` made of `parts` as one line:
 //   {"record":N,"head":"...","message":"...","decoded":"..."}
 void AppendJsonRecord(int64_t number, const LogRecordParts& parts, std::string* out);
+
+// The report as JSON Lines: each record the object AppendJsonRecord makes, from the
+// formatter's own split of its line.
+class JsonRecordWriter final : public RecordWriter {
+public:
+    bool Write(char* line, int64_t number, std::string* out) override;
+};
 
 // One catalogue row as a line: {"code":"0010","text":"..."}; the code as four or more
 // upper-case hex digits, as the lookup message shows it.

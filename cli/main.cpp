@@ -101,18 +101,16 @@ private:
     bool utf8_;
 };
 
-int RunReport(const std::string& path, bool utf8)
+int RunReport(const std::string& path, RecordWriter& writer, bool utf8)
 {
-    TextRecordWriter writer(utf8);
     StandardStreams streams(path, utf8);
     return FinishOutput(StreamLogReport(path, writer, streams));
 }
 
-int RunFollow(const std::string& path, bool utf8)
+int RunFollow(const std::string& path, RecordWriter& writer, bool utf8)
 {
     std::signal(SIGINT, OnStopSignal);
     std::signal(SIGTERM, OnStopSignal);
-    TextRecordWriter writer(utf8);
     StandardStreams streams(path, utf8);
     LogFollower follower(path, writer);
     while (!StopRequested) {
@@ -190,7 +188,14 @@ int Run(const std::vector<std::string>& arguments)
         const std::string path = invocation.file.empty() ? DefaultLogPath() : invocation.file;
         // The report's CR LF goes out as it is, not doubled by a text-mode stream.
         SetBinaryStandardOutput();
-        return invocation.follow ? RunFollow(path, invocation.utf8) : RunReport(path, invocation.utf8);
+        TextRecordWriter text(invocation.utf8);
+        JsonRecordWriter json;
+        RecordWriter& writer = invocation.json ? static_cast<RecordWriter&>(json) : text;
+        // Output comes in pieces of whole records; unbuffered, each piece is one write, so
+        // a collector reading the file never meets half a JSON object.
+        if (invocation.json)
+            std::setvbuf(stdout, nullptr, _IONBF, 0);
+        return invocation.follow ? RunFollow(path, writer, invocation.utf8) : RunReport(path, writer, invocation.utf8);
     }
     case Command::Cause:
         return RunCause(invocation);

@@ -27,6 +27,7 @@ TEST(CommandLine, ReadsCommandsAndOptions)
         std::string expected;
     } cases[] = {
         {{"report", "--utf8", "log.txt", "--follow"}, true, "report follow utf8 file=log.txt"},
+        {{"report", "--json", "--follow", "--utf8", "log.txt"}, true, "report follow utf8 json file=log.txt"},
         {{"report"}, true, "usage (FILE missing)"},
         {{"report"}, false, "report"},
         {{"report", "a.txt", "b.txt"}, true, "usage (more than one FILE)"},
