@@ -33,6 +33,16 @@ void AppendEscaped(std::string_view utf8, std::string* out)
     }
 }
 
+bool NeedsEscape(std::string_view utf8)
+{
+    for (const char c : utf8) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F || c == '"' || c == '\\')
+            return true;
+    }
+    return false;
+}
+
 void AppendCode(uint32_t code, std::string* out)
 {
     char digits[16];
@@ -44,12 +54,15 @@ void AppendCode(uint32_t code, std::string* out)
 
 void AppendJsonString(std::string_view cp932, std::string* out, bool* lossy)
 {
-    // Converted apart from `out`, so that escaping sees only the text's own bytes.
-    static thread_local std::string utf8;
-    utf8.clear();
-    AppendCp932AsUtf8(cp932, &utf8, lossy);
     out->push_back('"');
-    AppendEscaped(utf8, out);
+    const size_t start = out->size();
+    AppendCp932AsUtf8(cp932, out, lossy);
+    // Most texts need no escape; those that do are escaped from a copy of their UTF-8.
+    if (NeedsEscape(std::string_view(*out).substr(start))) {
+        const std::string utf8 = out->substr(start);
+        out->resize(start);
+        AppendEscaped(utf8, out);
+    }
     out->push_back('"');
 }
 

@@ -101,8 +101,9 @@ std::string Cp932ToUtf8(std::string_view text)
 
 void AppendCp932AsUtf8(std::string_view text, std::string* out, bool* lossy)
 {
-    // One converter for the whole run: JSON output converts three pieces of every record.
-    static thread_local CharacterConverter converter;
+    // One converter for the whole run (the companion has one thread): JSON output converts
+    // three pieces of every record.
+    static CharacterConverter converter;
     size_t at = 0;
     while (at < text.size()) {
         const unsigned char c = static_cast<unsigned char>(text[at]);
