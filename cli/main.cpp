@@ -166,7 +166,9 @@ int RunCause(const Invocation& invocation)
         CatalogueLanguage = 1;
     const std::string out =
         invocation.list ? CatalogueListing(invocation.json) : LookupAnswers(invocation.codes, invocation.json);
-    // JSON is UTF-8 already.
+    // JSON is UTF-8 already, and its lines end in LF on every platform.
+    if (invocation.json)
+        SetBinaryStandardOutput();
     return FinishOutput(WriteText(stdout, out, invocation.utf8 && !invocation.json));
 }
 
