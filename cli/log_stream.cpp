@@ -7,8 +7,26 @@
 #include "log_reader.h"
 #include "text_output.h"
 
-std::string NoticeText(Notice notice, const std::string& path, int error, bool utf8)
+namespace {
+
+// The log's name as the user gave it. Windows hands the command line over in its ANSI code
+// page, which a UTF-8 terminal needs converted like the program's own texts; elsewhere the
+// name's bytes are already the terminal's and are printed unchanged.
+std::string ShownPath(const std::string& path, bool utf8)
 {
+#ifdef _WIN32
+    return utf8 ? Cp932ToUtf8(path) : path;
+#else
+    static_cast<void>(utf8);
+    return path;
+#endif
+}
+
+}  // namespace
+
+std::string NoticeText(Notice notice, const std::string& givenPath, int error, bool utf8)
+{
+    const std::string path = ShownPath(givenPath, utf8);
     const std::string reason = error != 0 ? std::string(" (") + std::strerror(error) + ")" : std::string();
     switch (notice) {
     case Notice::CannotOpen:

@@ -124,6 +124,18 @@ def main(state_dir, program, native, sample):
                     (EXIT_CANNOT_READ, b"", f"Can't Open {folder}missing.txt\n".encode("ascii")),
                     (status, out, lines(err)))
 
+        # A folder opens on Linux but cannot be read; Windows cannot open it: exit 1 either way.
+        status, out, err = wine("report", folder)
+        check.equal("report of a folder", (EXIT_CANNOT_READ, b"", f"Can't Open {folder}\n".encode("ascii")),
+                    (status, out, lines(err)))
+        # A file name comes in the ANSI code page: printed as such, or converted for --utf8.
+        missing = folder + "ログ.txt"
+        for options, encoding in (([], "cp932"), (["--utf8"], "utf-8")):
+            status, out, err = wine("report", *options, missing)
+            check.equal(f"report {' '.join(options)} of a missing Japanese name",
+                        (EXIT_CANNOT_READ, b"", f"Can't Open {missing}\n".encode(encoding)),
+                        (status, out, lines(err)))
+
         # The cause lookup: the dialog's texts, as the native companion prints them.
         codes = ["10", "0x1f", "ff00", "zz", "-1", "FFFF", "0101", " 1F"]
         for options in ([], ["--english"], ["--utf8"]):
