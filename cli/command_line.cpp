@@ -41,6 +41,8 @@ Invocation ParseReport(const std::vector<std::string>& arguments, bool fileRequi
             invocation.follow = true;
         } else if (looksLikeOption && argument == "--utf8") {
             invocation.utf8 = true;
+        } else if (looksLikeOption && argument == "--json") {
+            invocation.json = true;
         } else if (looksLikeOption) {
             return BadUsage("unknown option " + argument);
         } else {
@@ -72,6 +74,10 @@ Invocation ParseCause(const std::vector<std::string>& arguments)
             invocation.english = true;
         } else if (argument == "--utf8") {
             invocation.utf8 = true;
+        } else if (argument == "--json") {
+            invocation.json = true;
+        } else if (argument == "--list") {
+            invocation.list = true;
         } else if (argument.rfind("--", 0) == 0) {
             return BadUsage("unknown option " + argument);
         } else {
@@ -79,7 +85,9 @@ Invocation ParseCause(const std::vector<std::string>& arguments)
             invocation.codes.push_back(argument);
         }
     }
-    if (invocation.codes.empty())
+    if (invocation.list && !invocation.codes.empty())
+        return BadUsage("--list takes no CODE");
+    if (!invocation.list && invocation.codes.empty())
         return BadUsage("CODE missing");
     return invocation;
 }
@@ -102,15 +110,18 @@ Invocation ParseCommandLine(const std::vector<std::string>& arguments, bool file
 
 const char* UsageText()
 {
-    return "usage: ndislog report [--follow] [--utf8] [FILE]\n"
-           "       ndislog cause [--english] [--utf8] CODE...\n"
+    return "usage: ndislog report [--follow] [--utf8] [--json] [FILE]\n"
+           "       ndislog cause [--english] [--utf8] [--json] CODE...\n"
+           "       ndislog cause --list [--english] [--utf8] [--json]\n"
            "  report   print the numbered log report of the driver log FILE\n"
            "           (on Windows FILE defaults to ndislog.txt in the Windows directory)\n"
            "  --follow read what the log gains every 3 seconds and print new records, each\n"
            "           once its line is complete; Ctrl-C ends\n"
            "  cause    print the message for each hexadecimal cause CODE\n"
+           "  --list   print the whole cause catalogue, code and text, in its order\n"
            "  --english  catalogue texts in English\n"
            "  --utf8   convert the output from code page 932 to UTF-8\n"
+           "  --json   one JSON object per record or code, a line each, in UTF-8\n"
            "exit status: 0 done; 1 the log could not be opened or read, or the output not\n"
            "written (the report is printed as it is read: after a read error what was\n"
            "printed is incomplete); 2 bad usage\n";

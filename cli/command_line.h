@@ -16,6 +16,8 @@ struct Invocation {
     bool follow = false;
     bool utf8 = false;
     bool english = false;
+    bool json = false;  // JSON Lines, always UTF-8
+    bool list = false;  // cause: the whole catalogue instead of codes
     std::string file;                // empty: none given
     std::vector<std::string> codes;  // as typed, not yet cut
     std::string problem;             // for Command::Usage: what was wrong, in a few words
@@ -23,7 +25,7 @@ struct Invocation {
 
 // Parses the arguments after the program name. `fileRequired` is false where the program
 // knows a default log (Windows). Options may stand anywhere; "--" ends them. For `cause`,
-// only the known options count as options, so "-1" is a code.
+// only the known options count as options, so "-1" is a code. `cause --list` takes no code.
 Invocation ParseCommandLine(const std::vector<std::string>& arguments, bool fileRequired);
 
 // The short usage text, ASCII, ending in a line feed.

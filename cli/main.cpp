@@ -17,6 +17,7 @@
 #include "cause_code.h"
 #include "command_line.h"
 #include "follow.h"
+#include "json_output.h"
 #include "log_stream.h"
 #include "record_writer.h"
 #include "text_output.h"
@@ -100,18 +101,16 @@ private:
     bool utf8_;
 };
 
-int RunReport(const std::string& path, bool utf8)
+int RunReport(const std::string& path, RecordWriter& writer, bool utf8)
 {
-    TextRecordWriter writer(utf8);
     StandardStreams streams(path, utf8);
     return FinishOutput(StreamLogReport(path, writer, streams));
 }
 
-int RunFollow(const std::string& path, bool utf8)
+int RunFollow(const std::string& path, RecordWriter& writer, bool utf8)
 {
     std::signal(SIGINT, OnStopSignal);
     std::signal(SIGTERM, OnStopSignal);
-    TextRecordWriter writer(utf8);
     StandardStreams streams(path, utf8);
     LogFollower follower(path, writer);
     while (!StopRequested) {
@@ -123,20 +122,54 @@ int RunFollow(const std::string& path, bool utf8)
     return EXIT_OK;
 }
 
-int RunCause(const std::vector<std::string>& codes, bool english, bool utf8)
+// The catalogue row by row, in its own order: "%04X  text" lines, or JSON objects.
+std::string CatalogueListing(bool json)
 {
-    if (english)
-        CatalogueLanguage = 1;
+    const CauseEntry* rows = CatalogueLanguage == 0 ? JapaneseCauses : EnglishCauses;
+    std::string out;
+    for (int i = 0; i < CAUSE_COUNT; ++i) {
+        if (json) {
+            AppendJsonCause(rows[i], &out);
+        } else {
+            char code[16];
+            std::snprintf(code, sizeof code, "%04X  ", static_cast<unsigned>(rows[i].code));
+            out += code;
+            out += rows[i].text;
+            out += '\n';
+        }
+    }
+    return out;
+}
+
+std::string LookupAnswers(const std::vector<std::string>& codes, bool json)
+{
     std::string out;
     for (const std::string& code : codes) {
         // The lookup field keeps CODE_TEXT_MAX - 1 characters of what was typed.
         const std::string kept = code.substr(0, CODE_TEXT_MAX - 1);
+        const uint32_t value = CauseCodeFromText(kept.c_str());
         char message[CAUSE_MESSAGE_SIZE];
-        ComposeCauseMessage(CauseCodeFromText(kept.c_str()), message, sizeof message);
-        out += message;
-        out += '\n';
+        ComposeCauseMessage(value, message, sizeof message);
+        if (json) {
+            AppendJsonLookup(kept, value, LookupCause(value), message, &out);
+        } else {
+            out += message;
+            out += '\n';
+        }
     }
-    return FinishOutput(WriteText(stdout, out, utf8));
+    return out;
+}
+
+int RunCause(const Invocation& invocation)
+{
+    if (invocation.english)
+        CatalogueLanguage = 1;
+    const std::string out =
+        invocation.list ? CatalogueListing(invocation.json) : LookupAnswers(invocation.codes, invocation.json);
+    // JSON is UTF-8 already, and its lines end in LF on every platform.
+    if (invocation.json)
+        SetBinaryStandardOutput();
+    return FinishOutput(WriteText(stdout, out, invocation.utf8 && !invocation.json));
 }
 
 int Run(const std::vector<std::string>& arguments)
@@ -157,10 +190,17 @@ int Run(const std::vector<std::string>& arguments)
         const std::string path = invocation.file.empty() ? DefaultLogPath() : invocation.file;
         // The report's CR LF goes out as it is, not doubled by a text-mode stream.
         SetBinaryStandardOutput();
-        return invocation.follow ? RunFollow(path, invocation.utf8) : RunReport(path, invocation.utf8);
+        TextRecordWriter text(invocation.utf8);
+        JsonRecordWriter json;
+        RecordWriter& writer = invocation.json ? static_cast<RecordWriter&>(json) : text;
+        // Output comes in pieces of whole records; unbuffered, each piece is one write, so
+        // a collector reading the file never meets half a JSON object.
+        if (invocation.json)
+            std::setvbuf(stdout, nullptr, _IONBF, 0);
+        return invocation.follow ? RunFollow(path, writer, invocation.utf8) : RunReport(path, writer, invocation.utf8);
     }
     case Command::Cause:
-        return RunCause(invocation.codes, invocation.english, invocation.utf8);
+        return RunCause(invocation);
     }
     return EXIT_BAD_USAGE;
 }

@@ -92,14 +92,23 @@ private:
 
 std::string Cp932ToUtf8(std::string_view text)
 {
-    CharacterConverter converter;
     std::string out;
     out.reserve(text.size() + text.size() / 2);
+    bool lossy = false;
+    AppendCp932AsUtf8(text, &out, &lossy);
+    return out;
+}
+
+void AppendCp932AsUtf8(std::string_view text, std::string* out, bool* lossy)
+{
+    // One converter for the whole run (the companion has one thread): JSON output converts
+    // three pieces of every record.
+    static CharacterConverter converter;
     size_t at = 0;
     while (at < text.size()) {
         const unsigned char c = static_cast<unsigned char>(text[at]);
         if (c < 0x80) {
-            out.push_back(static_cast<char>(c));
+            out->push_back(static_cast<char>(c));
             ++at;
             continue;
         }
@@ -111,17 +120,18 @@ std::string Cp932ToUtf8(std::string_view text)
         if (size == 0) {
             // A stray byte, or a lead byte whose follower cannot end a pair: only the first
             // byte is given up, the next may start a character of its own.
-            out.append(REPLACEMENT);
+            out->append(REPLACEMENT);
+            *lossy = true;
             size = 1;
-        } else if (!converter.Append(text.data() + at, size, &out)) {
-            out.append(REPLACEMENT);
+        } else if (!converter.Append(text.data() + at, size, out)) {
+            out->append(REPLACEMENT);
+            *lossy = true;
             // An unassigned pair is given up whole, unless its second byte is ASCII text.
             if (size == 2 && static_cast<unsigned char>(text[at + 1]) < 0x80)
                 size = 1;
         }
         at += static_cast<size_t>(size);
     }
-    return out;
 }
 
 bool WriteText(std::FILE* stream, std::string_view text, bool utf8)

@@ -11,6 +11,10 @@
 // unassigned becomes U+FFFD too, and an ASCII second byte of it is kept as itself.
 std::string Cp932ToUtf8(std::string_view text);
 
+// The same conversion, appended to `out`. Sets `*lossy` when a U+FFFD stood in for any
+// byte (and leaves it alone otherwise).
+void AppendCp932AsUtf8(std::string_view text, std::string* out, bool* lossy);
+
 // Writes `text` to `stream`, converted to UTF-8 when `utf8` is set. False on a write error.
 bool WriteText(std::FILE* stream, std::string_view text, bool utf8);
 

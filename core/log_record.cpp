@@ -49,25 +49,19 @@ bool HasPrintableHighDigits(const char* d)
     return outside == 0;
 }
 
-// Collects the pieces of the decoded text; a piece that would not fit whole is dropped,
-// so the record stays within its buffer however many tokens a line carries.
-struct DecodedText {
-    char text[DECODED_TEXT_MAX + 1];
-    int length = 0;
-
-    bool Fits(int pieceLength) const { return length + pieceLength <= DECODED_TEXT_MAX; }
-    void Add(const char* piece, int pieceLength)
-    {
-        if (!Fits(pieceLength))
-            return;
-        std::memcpy(text + length, piece, static_cast<size_t>(pieceLength));
-        length += pieceLength;
-    }
-};
+// Adds one piece to the decoded text; a piece that would not fit whole is dropped, so the
+// record stays within its buffer however many tokens a line carries.
+void AddDecodedPiece(LogRecordParts* parts, const char* piece, int pieceLength)
+{
+    if (parts->decodedLength + pieceLength > DECODED_TEXT_MAX)
+        return;
+    std::memcpy(parts->decoded + parts->decodedLength, piece, static_cast<size_t>(pieceLength));
+    parts->decodedLength += pieceLength;
+}
 
 // Decodes the hex token whose digits start at `line[digits]`, in a line that ends at
 // `end`, and returns how many digits the line holds (HEX_DIGITS unless it ends inside).
-int DecodeHexToken(const char* line, int digits, int end, DecodedText* decoded)
+int DecodeHexToken(const char* line, int digits, int end, LogRecordParts* parts)
 {
     const int available = end - digits < HEX_DIGITS ? end - digits : HEX_DIGITS;
 
@@ -86,7 +80,7 @@ int DecodeHexToken(const char* line, int digits, int end, DecodedText* decoded)
             pair[1] = high + 1 < available ? d[high + 1] : '\0';
             bytes[i] = static_cast<char>(HexPairToByte(pair));
         }
-        decoded->Add(bytes, 4);
+        AddDecodedPiece(parts, bytes, 4);
     } else {
         char piece[HEX_DIGITS + 3];
         int length = 0;
@@ -96,7 +90,7 @@ int DecodeHexToken(const char* line, int digits, int end, DecodedText* decoded)
         length += available;
         if (available == HEX_DIGITS)
             piece[length++] = ')';
-        decoded->Add(piece, length);
+        AddDecodedPiece(parts, piece, length);
     }
     return available;
 }
@@ -108,9 +102,8 @@ unsigned char HexPairToByte(const char* pair)
     return static_cast<unsigned char>((HexDigitValue(pair[0]) << 4) | HexDigitValue(pair[1]));
 }
 
-void FormatLogRecord(char* line, char* record)
+bool SplitLogRecord(char* line, LogRecordParts* parts)
 {
-    record[0] = '\0';
     // Where the line ends: its NUL, or the last byte of the buffer for a malformed one.
     const char* nul = static_cast<const char*>(std::memchr(line, '\0', LINE_CONTENT_MAX));
     const int end = nul ? static_cast<int>(nul - line) : LINE_CONTENT_MAX;
@@ -118,7 +111,7 @@ void FormatLogRecord(char* line, char* record)
     // Head: up to the first '.'.
     const char* periodAt = static_cast<const char*>(std::memchr(line, '.', static_cast<size_t>(end)));
     if (!periodAt)
-        return;
+        return false;
     const int period = static_cast<int>(periodAt - line);
     line[period] = '\0';
 
@@ -127,22 +120,17 @@ void FormatLogRecord(char* line, char* record)
     const char* commaAt = static_cast<const char*>(
         std::memchr(line + messageStart, ',', static_cast<size_t>(end - messageStart)));
     if (!commaAt)
-        return;
+        return false;
     const int comma = static_cast<int>(commaAt - line);
     line[comma] = '\0';
 
-    char* out = record;
-    std::memcpy(out, line, static_cast<size_t>(period));
-    out += period;
-    std::memcpy(out, INDENT, sizeof INDENT - 1);
-    out += sizeof INDENT - 1;
-    std::memcpy(out, line + messageStart, static_cast<size_t>(comma - messageStart));
-    out += comma - messageStart;
-    std::memcpy(out, GAP, sizeof GAP - 1);
-    out += sizeof GAP - 1;
+    parts->head = line;
+    parts->headLength = period;
+    parts->message = line + messageStart;
+    parts->messageLength = comma - messageStart;
+    parts->decodedLength = 0;
 
     // Argument fields: only hex tokens contribute; every other character is dropped.
-    DecodedText decoded;
     int fields = 0;
     int at = comma + 1;
     while (fields < ARGUMENT_FIELDS_EXAMINED && at < end) {
@@ -152,7 +140,7 @@ void FormatLogRecord(char* line, char* record)
             ++fields;
             ++at;
         } else if (c == '0' && at + 1 < end && (line[at + 1] == 'x' || line[at + 1] == 'X')) {
-            const int digits = DecodeHexToken(line, at + 2, end, &decoded);
+            const int digits = DecodeHexToken(line, at + 2, end, parts);
             if (digits < HEX_DIGITS)
                 break;  // the line ended inside the token
             at += HEX_TOKEN_LENGTH;
@@ -160,7 +148,25 @@ void FormatLogRecord(char* line, char* record)
             ++at;
         }
     }
+    parts->decoded[parts->decodedLength] = '\0';
+    return true;
+}
 
-    std::memcpy(out, decoded.text, static_cast<size_t>(decoded.length));
-    out[decoded.length] = '\0';
+void FormatLogRecord(char* line, char* record)
+{
+    LogRecordParts parts;
+    if (!SplitLogRecord(line, &parts)) {
+        record[0] = '\0';
+        return;
+    }
+    char* out = record;
+    std::memcpy(out, parts.head, static_cast<size_t>(parts.headLength));
+    out += parts.headLength;
+    std::memcpy(out, INDENT, sizeof INDENT - 1);
+    out += sizeof INDENT - 1;
+    std::memcpy(out, parts.message, static_cast<size_t>(parts.messageLength));
+    out += parts.messageLength;
+    std::memcpy(out, GAP, sizeof GAP - 1);
+    out += sizeof GAP - 1;
+    std::memcpy(out, parts.decoded, static_cast<size_t>(parts.decodedLength) + 1);  // with its NUL
 }

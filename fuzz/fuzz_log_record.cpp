@@ -47,6 +47,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     line[taken < LOG_LINE_SIZE ? taken : LOG_LINE_SIZE - 1] = '\0';
     std::memcpy(original, line.get(), LOG_LINE_SIZE);
     std::memset(record.get(), 0xA5, LOG_RECORD_SIZE);
+    std::unique_ptr<char[]> splitLine(new char[LOG_LINE_SIZE]);
+    std::memcpy(splitLine.get(), line.get(), LOG_LINE_SIZE);
 
     FormatLogRecord(line.get(), record.get());
 
@@ -100,6 +102,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         FUZZ_REQUIRE(recordLength >= length);
         FUZZ_REQUIRE_BYTES(expected, static_cast<size_t>(length), record.get(), static_cast<size_t>(length));
         FUZZ_REQUIRE(recordLength - length <= DECODED_TEXT_MAX);
+    }
+
+    // The split gives the record's own pieces and makes the same cuts in the line.
+    LogRecordParts parts;
+    const bool shown = SplitLogRecord(splitLine.get(), &parts);
+    FUZZ_REQUIRE_BYTES(line.get(), static_cast<size_t>(LOG_LINE_SIZE), splitLine.get(),
+                       static_cast<size_t>(LOG_LINE_SIZE));
+    FUZZ_REQUIRE_EQ(recordLength > 0, shown);
+    if (shown) {
+        FUZZ_REQUIRE_EQ(period, parts.headLength);
+        FUZZ_REQUIRE_EQ(comma - period - 1, parts.messageLength);
+        FUZZ_REQUIRE(parts.head == splitLine.get() && parts.message == splitLine.get() + period + 1);
+        const int decodedStart = recordLength - parts.decodedLength;
+        FUZZ_REQUIRE(decodedStart >= 0);
+        FUZZ_REQUIRE_BYTES(record.get() + decodedStart, static_cast<size_t>(parts.decodedLength), parts.decoded,
+                           static_cast<size_t>(parts.decodedLength));
+        FUZZ_REQUIRE_EQ(period + static_cast<int>(sizeof INDENT - 1) + parts.messageLength +
+                            static_cast<int>(sizeof GAP - 1) + parts.decodedLength,
+                        recordLength);
     }
 
     // The line now ends where its first '.' stood: a second call has nothing to show.

@@ -13,7 +13,7 @@ std::string Describe(const Invocation& invocation)
     static const char* const NAMES[] = {"help", "report", "cause", "usage"};
     std::string text = NAMES[static_cast<int>(invocation.command)];
     text += std::string(invocation.follow ? " follow" : "") + (invocation.utf8 ? " utf8" : "") +
-            (invocation.english ? " english" : "") + (invocation.file.empty() ? "" : " file=" + invocation.file);
+            (invocation.english ? " english" : "") + (invocation.json ? " json" : "") + (invocation.list ? " list" : "") + (invocation.file.empty() ? "" : " file=" + invocation.file);
     for (const std::string& code : invocation.codes)
         text += " code=" + code;
     return text + (invocation.problem.empty() ? "" : " (" + invocation.problem + ")");
@@ -27,6 +27,7 @@ TEST(CommandLine, ReadsCommandsAndOptions)
         std::string expected;
     } cases[] = {
         {{"report", "--utf8", "log.txt", "--follow"}, true, "report follow utf8 file=log.txt"},
+        {{"report", "--json", "--follow", "--utf8", "log.txt"}, true, "report follow utf8 json file=log.txt"},
         {{"report"}, true, "usage (FILE missing)"},
         {{"report"}, false, "report"},
         {{"report", "a.txt", "b.txt"}, true, "usage (more than one FILE)"},
@@ -37,6 +38,9 @@ TEST(CommandLine, ReadsCommandsAndOptions)
         {{"cause", "--", "--english"}, true, "cause code=--english"},
         {{"cause", "--english"}, true, "usage (CODE missing)"},
         {{"cause", "--engl", "10"}, true, "usage (unknown option --engl)"},
+        {{"cause", "--list", "--json", "--english", "--utf8"}, true, "cause utf8 english json list"},
+        {{"cause", "--list", "10"}, true, "usage (--list takes no CODE)"},
+        {{"cause", "--json"}, true, "usage (CODE missing)"},
         {{"show"}, true, "usage (unknown command show)"},
     };
     for (const auto& testCase : cases)

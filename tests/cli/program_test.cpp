@@ -1,5 +1,6 @@
 // The built ndislog program, run as an operator runs it: arguments in, bytes and exit code out.
 #include <csignal>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "cause_catalogue.h"
 #include "command_line.h"
 #include "follow.h"
 #include "log_stream.h"
@@ -128,6 +130,9 @@ TEST(Program, OutputsAndExitCodes)
         {{"report", worked}, 0, "001. 0012\r\n          Call setup  CONN (00000010)\r\n", ""},
         {{"report", unfinished}, 0, "001. 1\r\n          A  \r\n002. 2\r\n          B  CONN\r\n", ""},
         {{"report", SAMPLE}, 0, SAMPLE_REPORT, ""},
+        {{"report", "--json", "--utf8", worked},
+         0, "{\"record\":1,\"head\":\"0012\",\"message\":\"Call setup\",\"decoded\":\"CONN (00000010)\"}\n", ""},
+        {{"report", "--json", MISSING_LOG}, 1, "", "Can't Open " + MISSING_LOG + "\n"},
         {{"report", "--utf8", SAMPLE}, 0, Cp932ToUtf8(SAMPLE_REPORT), ""},
         {{"cause", "4"}, 0, "未定義理由表示 : CODE=0004h\n", ""},
         {{"cause", "10", "-1", "zz"},
@@ -139,6 +144,15 @@ TEST(Program, OutputsAndExitCodes)
          0, "理由表示 : Firmware couldn't control\n理由表示 : Registry Warrning  <SPID>(CfgErr:24)\n", ""},
         {{"cause", "--utf8", "4", "0220"},
          0, Utf8(u8"未定義理由表示 : CODE=0004h\n理由表示 : 論理ﾁｬﾈﾙ番号重複(発着呼不可)\n"), ""},
+        // JSON is UTF-8 whether --utf8 is given or not.
+        {{"cause", "--json", "--utf8", "0220", "zz"},
+         0,
+         Utf8(u8"{\"input\":\"0220\",\"code\":\"0220\",\"text\":\"論理ﾁｬﾈﾙ番号重複(発着呼不可)\","
+              u8"\"message\":\"理由表示 : 論理ﾁｬﾈﾙ番号重複(発着呼不可)\"}\n"
+              u8"{\"input\":\"zz\",\"code\":\"FFFF\",\"text\":\"不明な理由コード\","
+              u8"\"message\":\"理由表示 : 不明な理由コード\"}\n"),
+         ""},
+        {{"cause", "--list", "10"}, 2, "", "usage"},
     };
     for (const auto& testCase : cases) {
         const std::string name = testCase.arguments.empty() ? "(none)" : testCase.arguments.back();
@@ -149,6 +163,43 @@ TEST(Program, OutputsAndExitCodes)
             EXPECT_TRUE(outcome.err.size() > USAGE.size() && outcome.err.ends_with(USAGE)) << name << outcome.err;
         else
             EXPECT_EQ(testCase.err, outcome.err) << name;
+    }
+}
+
+// Every line of a listing, in order.
+std::vector<std::string> Lines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+        lines.push_back(text.substr(start, end - start));
+    EXPECT_EQ(start, text.size()) << "text after the last line end";
+    return lines;
+}
+
+TEST(Program, CauseListIsTheWholeCatalogueInOrder)
+{
+    const struct {
+        std::vector<std::string> arguments;
+        std::string first, last;
+    } cases[] = {
+        {{"cause", "--list"}, "0000  正常終了", "FFFF  不明な理由コード"},
+        {{"cause", "--list", "--english", "--utf8"}, "0000  Normal end", "FFFF  Unknown error"},
+        {{"cause", "--list", "--json"}, Utf8(u8"{\"code\":\"0000\",\"text\":\"正常終了\"}"),
+         Utf8(u8"{\"code\":\"FFFF\",\"text\":\"不明な理由コード\"}")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments.back());
+        const Outcome outcome = RunProgram(c.arguments);
+        EXPECT_EQ(0, outcome.exitCode);
+        const std::vector<std::string> lines = Lines(outcome.out);
+        ASSERT_EQ(static_cast<size_t>(CAUSE_COUNT), lines.size());
+        EXPECT_EQ(c.first, lines.front());
+        EXPECT_EQ(c.last, lines.back());
+        // Row 100 of the listing is row 100 of the catalogue, whatever the form.
+        char code[8];
+        std::snprintf(code, sizeof code, "%04X", static_cast<unsigned>(JapaneseCauses[100].code));
+        EXPECT_NE(std::string::npos, lines[100].find(code)) << lines[100];
     }
 }
 

@@ -32,7 +32,25 @@ constexpr char GUARD_BYTE = '\x7E';
 struct Formatted {
     std::string record;
     std::string line;  // the whole line buffer after the call
+    // The same line taken apart by SplitLogRecord in a buffer of its own: the record composed
+    // from its pieces ("" when it had nothing to show), and that buffer after the split.
+    std::string splitRecord;
+    std::string splitLine;
 };
+
+// Composes a record from the pieces, checking that head and message are the line's own
+// bytes, ended there by NUL.
+std::string ComposeFromParts(const std::vector<char>& line, const LogRecordParts& parts)
+{
+    EXPECT_GE(parts.head, line.data());
+    EXPECT_LE(parts.message + parts.messageLength, line.data() + line.size());
+    EXPECT_EQ('\0', parts.head[parts.headLength]);
+    EXPECT_EQ('\0', parts.message[parts.messageLength]);
+    EXPECT_EQ(std::strlen(parts.decoded), static_cast<size_t>(parts.decodedLength));
+    return std::string(parts.head, static_cast<size_t>(parts.headLength)) + INDENT +
+           std::string(parts.message, static_cast<size_t>(parts.messageLength)) + "  " +
+           std::string(parts.decoded, static_cast<size_t>(parts.decodedLength));
+}
 
 // Formats `text` in a full line buffer. With `garbage`, the bytes after the line's NUL hold
 // text that would change the record if the formatter looked at it. The record buffer is
@@ -46,12 +64,18 @@ Formatted FormatInBuffer(const std::string& text, bool garbage)
     std::memcpy(line.data(), text.data(), text.size());
     line[text.size()] = '\0';
 
+    std::vector<char> splitLine = line;
+
     std::vector<char> record(LOG_RECORD_SIZE + RECORD_GUARD, GUARD_BYTE);
     FormatLogRecord(line.data(), record.data());
     EXPECT_EQ(std::string(RECORD_GUARD, GUARD_BYTE),
               std::string(record.data() + LOG_RECORD_SIZE, RECORD_GUARD))
         << "the record overran its buffer";
-    return {std::string(record.data()), std::string(line.data(), line.size())};
+
+    LogRecordParts parts;
+    const bool shown = SplitLogRecord(splitLine.data(), &parts);
+    return {std::string(record.data()), std::string(line.data(), line.size()),
+            shown ? ComposeFromParts(splitLine, parts) : "", std::string(splitLine.data(), splitLine.size())};
 }
 
 struct FormatCase {
@@ -65,8 +89,14 @@ void ExpectRecords(const std::vector<FormatCase>& cases)
     for (const FormatCase& c : cases) {
         SCOPED_TRACE(c.name);
         ASSERT_LT(c.line.size(), static_cast<size_t>(LOG_LINE_SIZE));
-        EXPECT_EQ(c.record, FormatInBuffer(c.line, false).record);
-        EXPECT_EQ(c.record, FormatInBuffer(c.line, true).record) << "garbage after the NUL";
+        for (const bool garbage : {false, true}) {
+            SCOPED_TRACE(garbage ? "garbage after the NUL" : "zeros after the NUL");
+            const Formatted result = FormatInBuffer(c.line, garbage);
+            EXPECT_EQ(c.record, result.record);
+            // The split behind the record: the same pieces, the same cuts in the line.
+            EXPECT_EQ(c.record, result.splitRecord);
+            EXPECT_EQ(result.line, result.splitLine);
+        }
     }
 }
 
@@ -163,6 +193,29 @@ TEST(FormatLogRecord, LongestLinesStayWithinTheRecordBuffer)
         {"a line of tokens", tokens, Record("a", "b", Repeat(" (00000001)", 3))},
     });
     EXPECT_EQ(1038u, FormatInBuffer(widest, false).record.size());
+}
+
+TEST(SplitLogRecord, PiecesEndWhereTheRecordSeparatesThem)
+{
+    const struct {
+        const char* line;
+        std::string head, message, decoded;
+    } cases[] = {
+        {"0012.Call setup,0x4E4E4F43,0x00000010\n", "0012", "Call setup", "CONN (00000010)"},
+        {"H,x.M.N,0x41424344\n", "H,x", "M.N", "DCBA"},
+        {"T.E,0x12\r\n", "T", "E", " (12\r\n"},
+        {".,\n", "", "", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        char line[LOG_LINE_SIZE] = {};
+        std::strcpy(line, c.line);
+        LogRecordParts parts;
+        ASSERT_TRUE(SplitLogRecord(line, &parts));
+        EXPECT_EQ(c.head, std::string(parts.head, static_cast<size_t>(parts.headLength)));
+        EXPECT_EQ(c.message, std::string(parts.message, static_cast<size_t>(parts.messageLength)));
+        EXPECT_EQ(c.decoded, std::string(parts.decoded, static_cast<size_t>(parts.decodedLength)));
+    }
 }
 
 TEST(FormatLogRecord, SecondFormatOfTheSameBufferIsEmpty)

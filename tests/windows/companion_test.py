@@ -2,7 +2,8 @@
 """Runs the Windows companion ndislog.exe under Wine, in the prefix the end-to-end setup made,
 and compares what it prints with the native companion built from the same sources: the report
 of a file byte for byte, the report of the driver log in the Windows directory when no file is
-named, the cause lookup's texts, the failure messages and the exit codes.
+named, the cause lookup's texts and catalogue listing, the JSON Lines of both, the failure
+messages and the exit codes.
 
 Usage: companion_test.py STATE_DIR ndislog.exe NATIVE_NDISLOG SAMPLE_LOG
 """
@@ -53,6 +54,15 @@ def mixed_log():
             b"\x1a0017.After Ctrl-Z,0x00000001\r\n")
 
 
+def odd_log():
+    """Bytes that code page 932 has no character for, control bytes, quotes and backslashes,
+    for the JSON Lines: the Windows converter must give up the same bytes as the native one."""
+    return ("0017.回線切断,0x43534944\r\n".encode("cp932")
+            + b"\x80.m\x01\t\x82,0x\xfd1234567\r\n"
+            + b'h\\.\x85\x40"q",0x207F5C22\r\n'
+            + "ﾁｬﾈﾙ.\x7f,0x12\r".encode("cp932") + b"\r\n")
+
+
 def lines(data):
     """Text output compared line by line: the Windows runtime writes CR LF in text mode."""
     return data.replace(b"\r\n", b"\n")
@@ -78,7 +88,7 @@ def main(state_dir, program, native, sample):
     work = tempfile.mkdtemp(prefix="companion-", dir=os.path.join(state["PREFIX"], "drive_c"))
     check = Check()
     try:
-        logs = {"sample": open(sample, "rb").read(), "mixed": mixed_log(), "empty": b""}
+        logs = {"sample": open(sample, "rb").read(), "mixed": mixed_log(), "empty": b"", "odd": odd_log()}
         for name, data in logs.items():
             with open(os.path.join(work, name + ".txt"), "wb") as log:
                 log.write(data)
@@ -95,7 +105,7 @@ def main(state_dir, program, native, sample):
         check.equal("the reference report holds the records before Ctrl-Z only",
                     (True, False), (b"Last before Ctrl-Z" in reference, b"After Ctrl-Z" in reference))
         for name in logs:
-            for options in ([], ["--utf8"]):
+            for options in ([], ["--utf8"], ["--json"]):
                 expected = native_run("report", *options, os.path.join(work, name + ".txt"))
                 actual = wine("report", *options, folder + name + ".txt")
                 check.equal(f"report {' '.join(options)} {name}", expected, actual)
@@ -133,6 +143,14 @@ def main(state_dir, program, native, sample):
             expected = (status, out, err)
             status, out, err = wine("cause", *options, *codes)
             check.equal(f"cause {' '.join(options)}", expected, (status, lines(out), lines(err)))
+        # JSON Lines and the catalogue listing: the same bytes, LF line ends included.
+        for arguments in (["cause", "--json", *codes], ["cause", "--list"], ["cause", "--list", "--json"],
+                          ["cause", "--list", "--english", "--json"]):
+            expected = native_run(*arguments)
+            status, out, err = wine(*arguments)
+            if "--json" not in arguments:
+                out = lines(out)
+            check.equal(" ".join(arguments[:3]), expected, (status, out, err))
         status, out, _ = wine("cause", "zz", "0101")
         check.equal("cause texts in code page 932",
                     [("理由表示 : 不明な理由コード").encode("cp932"),
