@@ -10,9 +10,10 @@ import re
 import subprocess
 import sys
 import tempfile
-import time
 import unittest
 from pathlib import Path
+
+from waiting import wait_until
 
 NDISLOG = None
 INDENT = b"\r\n          "
@@ -37,15 +38,6 @@ LOSSY_LINES = [b"\x80.m,", b"h.\xa0,", b"h.m\x82,0x41424344", b"h.m,0x\xfd123456
 
 def records(text):
     return [json.loads(line) for line in text.decode("utf-8").split("\n")[:-1]]
-
-
-def wait_until(condition, seconds):
-    deadline = time.monotonic() + seconds
-    while time.monotonic() < deadline:
-        if condition():
-            return True
-        time.sleep(0.05)
-    return condition()
 
 
 class JsonReport(unittest.TestCase):

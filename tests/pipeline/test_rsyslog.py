@@ -24,6 +24,8 @@ import time
 import unittest
 from pathlib import Path
 
+from waiting import wait_until
+
 SOURCE = NDISLOG = None
 RECORDS = 240          # written by the stand-in driver at RATE a second
 RATE = 20
@@ -35,15 +37,6 @@ def free_port():
     with socket.socket() as probe:
         probe.bind(("127.0.0.1", 0))
         return probe.getsockname()[1]
-
-
-def wait_until(condition, seconds=DEADLINE, step=0.1):
-    deadline = time.monotonic() + seconds
-    while time.monotonic() < deadline:
-        if condition():
-            return True
-        time.sleep(step)
-    return condition()
 
 
 def read_objects(path):
@@ -106,11 +99,11 @@ class RsyslogRecipe(unittest.TestCase):
         process = self.start(role, [self.rsyslogd, "-n", "-f", str(SOURCE / "contrib/rsyslog" / f"ndislog-{role}.conf"),
                                     "-i", str(pid_file)])
         # rsyslogd writes its pid file once its configuration is loaded and its inputs run.
-        self.assertTrue(wait_until(lambda: pid_file.exists() or process.poll() is not None),
+        self.assertTrue(wait_until(lambda: pid_file.exists() or process.poll() is not None, DEADLINE),
                         f"the {role} rsyslogd did not start")
         self.assertIsNone(process.poll(), f"the {role} rsyslogd ended at once")
         if role == "centre":
-            self.assertTrue(wait_until(self.centre_listens), "the centre does not listen")
+            self.assertTrue(wait_until(self.centre_listens, DEADLINE), "the centre does not listen")
 
     def centre_listens(self):
         try:
@@ -133,7 +126,7 @@ class RsyslogRecipe(unittest.TestCase):
         self.start("ndislog", [NDISLOG, "report", "--follow", "--json", str(self.log)], stdout=self.json_file)
 
         # Before the outage: what has arrived is exactly records 1..n, in order.
-        self.assertTrue(wait_until(lambda: len(self.stored()) >= 40), "records did not reach the centre")
+        self.assertTrue(wait_until(lambda: len(self.stored()) >= 40, DEADLINE), "records did not reach the centre")
         arrived = self.stored()
         self.assertEqual(list(range(1, len(arrived) + 1)), [o["record"] for o in arrived])
 
@@ -147,9 +140,9 @@ class RsyslogRecipe(unittest.TestCase):
         self.assertEqual(0, driver.wait(timeout=DEADLINE + RECORDS / RATE))
         expected = read_objects_of_report(self.log)
         self.assertEqual(RECORDS, len(expected))
-        self.assertTrue(wait_until(lambda: len(read_objects(self.json_file)) == len(expected)),
+        self.assertTrue(wait_until(lambda: len(read_objects(self.json_file)) == len(expected), DEADLINE),
                         "the companion did not print every record")
-        self.assertTrue(wait_until(lambda: len(self.stored()) >= len(expected)), "records were lost")
+        self.assertTrue(wait_until(lambda: len(self.stored()) >= len(expected), DEADLINE), "records were lost")
         # Stopping the edge ends whatever it still had in flight; then nothing more can come.
         self.stop("edge")
         self.stop("centre")

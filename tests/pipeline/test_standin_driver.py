@@ -10,22 +10,14 @@ import signal
 import subprocess
 import sys
 import tempfile
-import time
 import unittest
 from pathlib import Path
+
+from waiting import wait_until
 
 DRIVER = NDISLOG = None
 # A line the companion shows: a '.' and a ',' after it.
 RECORD_LINE = re.compile(rb"^([^.]*)\.[^,]*,")
-
-
-def wait_until(condition, seconds):
-    deadline = time.monotonic() + seconds
-    while time.monotonic() < deadline:
-        if condition():
-            return True
-        time.sleep(0.02)
-    return condition()
 
 
 class StandinDriver(unittest.TestCase):
