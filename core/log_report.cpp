@@ -33,19 +33,21 @@ void* ResizeHeapBlock(void* block, size_t size, void*)
     BlockHeader* header = block ? static_cast<BlockHeader*>(block) - 1 : SpareBlock.exchange(nullptr);
     if (header && size <= header->reserved)
         return header + 1;
+    if (!block) {
+        // A spare too small to use: nothing in it needs keeping, so it is not grown.
+        std::free(header);
+        header = nullptr;
+    }
     size_t reserve = size;
-    if (block && reserve < 2 * header->reserved)
+    if (header && reserve < 2 * header->reserved)
         reserve = 2 * header->reserved;
     void* grown = std::realloc(header, sizeof(BlockHeader) + reserve);
     if (!grown && reserve > size) {
         reserve = size;
         grown = std::realloc(header, sizeof(BlockHeader) + reserve);
     }
-    if (!grown) {
-        if (!block)
-            std::free(header);  // a spare too small to use
+    if (!grown)
         return nullptr;
-    }
     header = static_cast<BlockHeader*>(grown);
     header->reserved = reserve;
     return header + 1;
