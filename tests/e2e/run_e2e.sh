@@ -77,6 +77,13 @@ setup() {
     # of waiting two seconds each for a window manager to withdraw them.
     wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f \
         </dev/null >>"$state/wine.log" 2>&1 || { cleanup "$state"; fail "cannot set up Wine's X11 driver"; }
+    # Making a prefix leaves two service managers running; a program started later can then
+    # hang before its first window (its desktop waits on the wrong one). Start the prefix
+    # afresh, with one set of system processes that serves every case.
+    { wineserver -k; wineserver -w; wineserver -p; } </dev/null >>"$state/wine.log" 2>&1
+    if ! wineboot </dev/null >>"$state/wine.log" 2>&1; then
+        cleanup "$state"; fail "Wine could not start in the new prefix (see $state/wine.log)"
+    fi
     echo "e2e: Wine prefix $prefix on display $display (Xvfb $pid)"
 }
 
