@@ -31,14 +31,12 @@ std::string SyslogHeader(std::string_view hostName, std::chrono::system_clock::t
     const auto day = floor<days>(when);
     const year_month_day date{day};
     const hh_mm_ss time{floor<microseconds>(when - day)};
-    char stamp[40];
-    std::snprintf(stamp, sizeof stamp, "%04d-%02u-%02uT%02d:%02d:%02d.%06ldZ", static_cast<int>(date.year()),
-                  static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+    char start[64];
+    std::snprintf(start, sizeof start, "<%d>1 %04d-%02u-%02uT%02d:%02d:%02d.%06ldZ ", SYSLOG_PRI,
+                  static_cast<int>(date.year()), static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
                   static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
                   static_cast<int>(time.seconds().count()), static_cast<long>(time.subseconds().count()));
-    std::string header = "<" + std::to_string(SYSLOG_PRI) + ">1 ";
-    header += stamp;
-    header += ' ';
+    std::string header = start;
     header += hostName;
     header += ' ';
     header += SYSLOG_APP_NAME;
