@@ -25,7 +25,8 @@ public:
     }
     void Announce(Notice notice, int) override
     {
-        static const char* const NAMES[] = {"open", "read", "cut short", "memory", "restart"};
+        static const char* const NAMES[] = {"open", "read", "cut short", "memory", "restart", "not followable",
+                                            "state unreadable", "state unwritable"};
         notices += NAMES[static_cast<int>(notice)];
     }
 
@@ -77,13 +78,15 @@ TEST(Follow, PrintsWhatEachReadingAdds)
           {"1.A,\n2.B,0x4E4E4F43", "", ""},
           {"1.A,\n2.B,0x4E4E4F43\r\n", "002. 2\r\n          B  CONN\r\n", ""}}},
         {"CR written before its LF", {{"1.A,\r", "", ""}, {"1.A,\r\n", RECORD_1, ""}}},
-        {"long line held back until its LF",
-         {{"1.A,\n2.B," + LONG_TAIL, RECORD_1, ""},
-          {"1.A,\n2.B," + LONG_TAIL + "\n", RECORD_2, ""},
+        {"long line: whole pieces printed at once, the rest once its LF is there",
+         {{"1.A,\n2.B," + LONG_TAIL, RECORD_1 + RECORD_2, ""},
+          {"1.A,\n2.B," + LONG_TAIL + "1.Z,", "", ""},
+          {"1.A,\n2.B," + LONG_TAIL + "\n", "", ""},
           {"1.A,\n2.B," + LONG_TAIL + "\n3.C,\n", "003. 3\r\n          C  \r\n", ""}}},
         {"NUL byte does not hide the line end",
          {{std::string("1.A,0x4E4E4F43\0z\n", 17), "001. 1\r\n          A  CONN\r\n", ""}}},
         {"lines after Ctrl-Z never count", {{"1.A,\n\x1A", RECORD_1, ""}, {"1.A,\n\x1A" "2.B,\n", "", ""}}},
+        {"a line cut off by Ctrl-Z printed once", {{"1.A,\n2.B,\x1A", RECORD_1 + RECORD_2, ""}, {"1.A,\n2.B,\x1A" "3.C,\n", "", ""}}},
         {"shrink restarts from 001",
          {{"1.A,\n2.B,\n", RECORD_1 + RECORD_2, ""}, {"3.C,\n", "001. 3\r\n          C  \r\n", "restart"}}},
         {"same length, rewritten", {{"1.A,\n", RECORD_1, ""}, {"1.X,\n", "001. 1\r\n          X  \r\n", "restart"}}},
@@ -110,13 +113,13 @@ TEST(Follow, PrintsWhatEachReadingAdds)
     for (const auto& testCase : cases) {
         TempFolder folder;
         const std::string path = folder.File("ndislog.txt");
-        TextRecordWriter writer(false);
+        TextFormat writer(false);
         LogFollower follower(path, writer);
         for (size_t i = 0; i < testCase.steps.size(); ++i) {
             const Step& step = testCase.steps[i];
             PutLog(path, step);
             RecordingSink sink;
-            EXPECT_TRUE(follower.Read(sink));
+            EXPECT_EQ(FollowResult::Read, follower.Read(sink));
             EXPECT_EQ(step.output, sink.out) << testCase.name << ", reading " << i + 1;
             EXPECT_EQ(step.notice, sink.notices) << testCase.name << ", reading " << i + 1;
         }
@@ -154,7 +157,7 @@ TEST(Follow, ReadingsAddUpToTheReport)
         WriteFile(path, log);
         const std::string expected = ReportOf(path);
 
-        TextRecordWriter writer(false);
+        TextFormat writer(false);
         RecordingSink streamed;
         EXPECT_TRUE(StreamLogReport(path, writer, streamed));
         EXPECT_EQ(expected, streamed.out) << log.substr(0, 40);
@@ -166,7 +169,7 @@ TEST(Follow, ReadingsAddUpToTheReport)
         const size_t stride = log.size() < 200 ? 1 : log.size() / 2 + 1;
         for (size_t cut = 0; cut < log.size() + stride; cut += stride) {
             WriteFile(path, log.substr(0, cut));
-            EXPECT_TRUE(follower.Read(followed));
+            EXPECT_EQ(FollowResult::Read, follower.Read(followed));
         }
         EXPECT_EQ(expected, followed.out) << log.substr(0, 40);
         EXPECT_EQ("", followed.notices) << log.substr(0, 40);

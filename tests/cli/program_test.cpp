@@ -227,7 +227,7 @@ bool WaitForContent(const std::string& path, const std::string& expected, int se
 
 TEST(Program, FollowPrintsNewRecordsAndEndsOnSignal)
 {
-    const int deadline = 3 * FOLLOW_PERIOD_MS / 1000 + 5;
+    const int deadline = 3 * FOLLOW_INTERVAL_MS / 1000 + 5;
     const std::string first = "001. 1\r\n          A  \r\n";
     const std::string second = "002. 2\r\n          B  CONN\r\n";
     for (const int signalNumber : {SIGINT, SIGTERM}) {
