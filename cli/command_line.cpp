@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "relp_session.h"
+
 namespace {
 
 Invocation BadUsage(const std::string& problem)
@@ -61,6 +63,12 @@ Invocation ParseReport(const std::vector<std::string>& arguments, bool fileRequi
             if (++i == arguments.size())
                 return BadUsage("--state needs a FILE");
             invocation.stateFile = arguments[i];
+        } else if (looksLikeOption && argument == "--relp") {
+            std::string host;
+            uint16_t port = 0;
+            if (++i == arguments.size() || !ParseHostPort(arguments[i], &host, &port))
+                return BadUsage("--relp needs HOST:PORT");
+            invocation.relpTarget = arguments[i];
         } else if (looksLikeOption && argument == "--interval") {
             if (++i == arguments.size() || !ReadInterval(arguments[i], &invocation.intervalMs))
                 return BadUsage("--interval needs milliseconds, " + std::to_string(FOLLOW_INTERVAL_MIN_MS) +
@@ -78,6 +86,8 @@ Invocation ParseReport(const std::vector<std::string>& arguments, bool fileRequi
         return BadUsage("FILE missing");
     if (!invocation.follow && (!invocation.stateFile.empty() || invocation.intervalMs != FOLLOW_INTERVAL_MS))
         return BadUsage("--state and --interval go with --follow");
+    if (!invocation.relpTarget.empty() && !(invocation.follow && invocation.json))
+        return BadUsage("--relp goes with --follow --json");
     if (invocation.follow && invocation.file == "-")
         return BadUsage("standard input cannot be followed");
     return invocation;
@@ -138,6 +148,8 @@ const char* UsageText()
 {
     return "usage: ndislog report [--utf8] [--json] [FILE]\n"
            "       ndislog report --follow [--utf8] [--json] [--state STATE] [--interval MS] [FILE]\n"
+           "       ndislog report --follow --json --relp HOST:PORT [--state STATE]\n"
+           "                [--interval MS] [FILE]\n"
            "       ndislog cause [--english] [--utf8] [--json] CODE...\n"
            "       ndislog cause --list [--english] [--utf8] [--json]\n"
            "  report   print the numbered log report of the driver log FILE\n"
@@ -147,6 +159,8 @@ const char* UsageText()
            "           once its line is complete; Ctrl-C ends after saving the place\n"
            "  --state  keep the place in file STATE and go on from it when started again\n"
            "  --interval  read the log every MS milliseconds (100 to 3600000; 3000)\n"
+           "  --relp   send each record to the rsyslog centre HOST:PORT (imrelp) instead of\n"
+           "           printing it; the place advances only over records the centre took\n"
            "  cause    print the message for each hexadecimal cause CODE\n"
            "  --list   print the whole cause catalogue, code and text, in its order\n"
            "  --english  catalogue texts in English\n"

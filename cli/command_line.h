@@ -25,6 +25,7 @@ struct Invocation {
     bool list = false;  // cause: the whole catalogue instead of codes
     int intervalMs = FOLLOW_INTERVAL_MS;
     std::string stateFile;           // --state: empty: none
+    std::string relpTarget;          // --relp HOST:PORT: records go to the centre; empty: none
     std::string file;                // empty: none given
     std::vector<std::string> codes;  // as typed, not yet cut
     std::string problem;             // for Command::Usage: what was wrong, in a few words

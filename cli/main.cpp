@@ -5,6 +5,7 @@
 #include <cstring>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <new>
 #include <string>
 #include <vector>
@@ -22,6 +23,8 @@
 #include "json_output.h"
 #include "log_stream.h"
 #include "record_format.h"
+#include "relp_output.h"
+#include "socket_connection.h"
 #include "text_output.h"
 
 namespace {
@@ -175,10 +178,18 @@ int RunFollow(const Invocation& invocation, const std::string& path, RecordForma
     CatchStopRequests();
     StandardStreams streams(path, invocation.utf8);
     streams.statePath = invocation.stateFile;
+    // With --relp the records go to the centre; one it did not take is read again later.
+    std::unique_ptr<RelpOutput> relp;
+    if (!invocation.relpTarget.empty())
+        relp = std::make_unique<RelpOutput>(invocation.relpTarget, LocalHostName(), streams, stderr,
+                                            StopWasRequested);
+    OutputSink& output = relp ? static_cast<OutputSink&>(*relp) : streams;
     LogFollower follower(path, format, invocation.stateFile, StopWasRequested);
     int exitCode = EXIT_OK;
     for (;;) {
-        const FollowResult result = follower.Read(streams);
+        FollowResult result = follower.Read(output);
+        if (result == FollowResult::OutputFailed && relp)
+            result = FollowResult::Read;
         if (result == FollowResult::OutputFailed)
             exitCode = OutputFailed(streams.WriteError());
         else if (result == FollowResult::NotFollowable)
@@ -186,6 +197,7 @@ int RunFollow(const Invocation& invocation, const std::string& path, RecordForma
         if (result != FollowResult::Read || WaitOrStop(invocation.intervalMs))
             break;
     }
+    relp.reset();  // ends the session with "close"
     SignalFollowingEnded();
     return exitCode;
 }

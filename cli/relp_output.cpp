@@ -1,0 +1,81 @@
+// The log is the buffer: a piece the centre did not take is not held here but read again
+// from the log at a later reading, so an outage of any length costs no memory.
+#include "relp_output.h"
+
+#include <algorithm>
+#include <chrono>
+
+#include "syslog_message.h"
+
+namespace {
+
+constexpr int FIRST_PAUSE_MS = 1000;
+constexpr int LONGEST_PAUSE_MS = 30000;
+
+struct HostPort {
+    std::string host;
+    uint16_t port = 0;
+};
+
+HostPort SplitTarget(const std::string& target)
+{
+    HostPort split;
+    ParseHostPort(target, &split.host, &split.port);
+    return split;
+}
+
+int64_t MonotonicMs()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+}  // namespace
+
+int ReconnectPauseMs(int failuresInARow)
+{
+    int pause = FIRST_PAUSE_MS;
+    for (int failure = 1; failure < failuresInARow && pause < LONGEST_PAUSE_MS; ++failure)
+        pause *= 2;
+    return std::min(pause, LONGEST_PAUSE_MS);
+}
+
+RelpOutput::RelpOutput(const std::string& target, const std::string& machineName, OutputSink& notices,
+                       std::FILE* messages, StopCheck stop)
+    : target_(target),
+      sender_(SplitTarget(target).host, SplitTarget(target).port, SyslogHostName(machineName)),
+      notices_(notices),
+      messages_(messages)
+{
+    sender_.SetStopCheck(stop);
+}
+
+void RelpOutput::Tell(const std::string& text)
+{
+    std::fwrite(text.data(), 1, text.size(), messages_);
+    std::fflush(messages_);
+}
+
+bool RelpOutput::Write(std::string_view bytes)
+{
+    if (failuresInARow_ > 0 && MonotonicMs() < nextAttemptMs_)
+        return false;
+    if (sender_.Deliver(bytes)) {
+        if (announced_ != 0)
+            Tell("ndislog: records reach " + target_ + " again\n");
+        announced_ = 0;
+        failuresInARow_ = 0;
+        return true;
+    }
+    const RelpFailure failure = sender_.Failure();
+    if (failure == RelpFailure::Stopped)
+        return false;  // not the centre's fault: the next start goes on from the saved place
+    const unsigned bit = 1u << static_cast<unsigned>(failure);
+    if ((announced_ & bit) == 0)
+        Tell("ndislog: cannot deliver to " + target_ + " (" + RelpFailureText(failure, sender_.RejectedCode()) +
+             "); trying again\n");
+    announced_ |= bit;
+    ++failuresInARow_;
+    nextAttemptMs_ = MonotonicMs() + ReconnectPauseMs(failuresInARow_);
+    return false;
+}

@@ -1,0 +1,42 @@
+// The follower's output when the records go to the centre over RELP instead of standard output.
+// (No <chrono> here: the files that include this one are compiled for code page 932.)
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "log_stream.h"
+#include "relp_session.h"
+
+// After `failuresInARow` failed attempts the next waits this long: 1 s, doubling, at most 30 s.
+int ReconnectPauseMs(int failuresInARow);
+
+class RelpOutput final : public OutputSink {
+public:
+    // Sends to `target` ("HOST:PORT", checked by ParseHostPort) as the machine `machineName`.
+    // Notices about the log go on to `notices`; those about the centre are written to
+    // `messages`. `stop`, when given, ends any wait for the centre.
+    RelpOutput(const std::string& target, const std::string& machineName, OutputSink& notices, std::FILE* messages,
+               StopCheck stop);
+
+    // Delivers the piece; true only when the centre took every record. A failure is told
+    // once per kind until a delivery succeeds again, which is told too. After a failure the
+    // next attempt waits ReconnectPauseMs; a Write before that returns false at once. The
+    // caller keeps its place and offers the same records again later.
+    bool Write(std::string_view bytes) override;
+    void Announce(Notice notice, int error) override { notices_.Announce(notice, error); }
+
+    RelpSender& Sender() { return sender_; }
+
+private:
+    void Tell(const std::string& text);
+
+    std::string target_;
+    RelpSender sender_;
+    OutputSink& notices_;
+    std::FILE* messages_;
+    unsigned announced_ = 0;  // one bit per RelpFailure told since the last delivery
+    int failuresInARow_ = 0;
+    int64_t nextAttemptMs_ = 0;  // on the monotonic clock
+};
