@@ -2,6 +2,8 @@
 // what comes out compared with the report builder's.
 #include "follow.h"
 
+#include "json_output.h"
+
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -174,6 +176,93 @@ TEST(Follow, ReadingsAddUpToTheReport)
         EXPECT_EQ(expected, followed.out) << log.substr(0, 40);
         EXPECT_EQ("", followed.notices) << log.substr(0, 40);
     }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(FollowState, TextRoundTripsAndDamageIsRecognised)
+{
+    // FNV-1a's published value for "a": the fingerprint is the same on every platform.
+    EXPECT_EQ(0xAF63DC4C8601EC8Cu, Fingerprint(FINGERPRINT_START, "a", 1));
+    const FollowPlace place{"0123456789abcdef", 1234, 42, true, {0, 57, 0x1}, {1200, 1234, 0xFEDCBA9876543210u}};
+    const std::string text = StateText(place);
+    FollowPlace read;
+    ASSERT_TRUE(ParseStateText(text, &read)) << text;
+    EXPECT_EQ(place, read);
+    // Any one byte changed, and any file cut short, is no state.
+    for (size_t i = 0; i < text.size(); ++i) {
+        std::string changed = text;
+        changed[i] = changed[i] == '1' ? '2' : '1';
+        EXPECT_FALSE(ParseStateText(changed, &read)) << changed;
+        EXPECT_FALSE(ParseStateText(text.substr(0, i), &read)) << i;
+    }
+    // A whole file holding a place no follower writes.
+    FollowPlace impossible = place;
+    impossible.last.end = 1000;
+    EXPECT_FALSE(ParseStateText(StateText(impossible), &read));
+    EXPECT_NE(NewGeneration(), NewGeneration());
+}
+
+// A follower started again with the state file of one before it.
+TEST(FollowState, SecondFollowerGoesOnWhereTheFirstStopped)
+{
+    const struct {
+        const char* name;
+        std::string before, after;  // the log for the first follower, then for the second
+        std::string state;          // put over the state file in between; empty: kept
+        std::string output;         // the second follower's
+        std::string notices;
+        bool sameGeneration;
+    } cases[] = {
+        {"appended", "1.A,\n2.B,\n", "1.A,\n2.B,\n3.C,\n", "", "003. 3\r\n          C  \r\n", "", true},
+        {"long line finished", "1.A,\n2.B," + LONG_TAIL, "1.A,\n2.B," + LONG_TAIL + "\n3.C,\n", "",
+         "003. 3\r\n          C  \r\n", "", true},
+        {"rewritten", "1.A,\n2.B,\n", "1.A,\n2.X,\n3.C,\n", "", RECORD_1 + "002. 2\r\n          X  \r\n003. 3\r\n          C  \r\n",
+         "restart", false},
+        {"damaged state", "1.A,\n", "1.A,\n2.B,\n", "ndislog-follow-state 1\ngeneration 0", RECORD_1 + RECORD_2,
+         "state unreadable", false},
+    };
+    for (const auto& c : cases) {
+        TempFolder folder;
+        const std::string log = folder.File("ndislog.txt");
+        const std::string state = folder.File("state");
+        TextFormat format(false);
+        RecordingSink first, second;
+        WriteFile(log, c.before);
+        LogFollower before(log, format, state);
+        EXPECT_EQ(FollowResult::Read, before.Read(first)) << c.name;
+        WriteFile(log, c.after);
+        if (!c.state.empty())
+            WriteFile(state, c.state);
+        LogFollower after(log, format, state);
+        EXPECT_EQ(FollowResult::Read, after.Read(second)) << c.name;
+        EXPECT_EQ(c.output, second.out) << c.name;
+        EXPECT_EQ(c.notices, second.notices) << c.name;
+        EXPECT_EQ(c.sameGeneration, before.Place().generation == after.Place().generation) << c.name;
+        FollowPlace saved;
+        EXPECT_TRUE(ParseStateText(ReadFile(state), &saved)) << c.name;
+        EXPECT_EQ(after.Place(), saved) << c.name;
+    }
+}
+
+TEST(FollowState, JsonCarriesTheGenerationAndAnUnwritableStateIsAnnouncedOnce)
+{
+    TempFolder folder;
+    const std::string log = folder.File("ndislog.txt");
+    JsonFormat format;
+    LogFollower follower(log, format, folder.File("no-such-folder/state"));
+    RecordingSink sink;
+    WriteFile(log, "1.A,\n");
+    EXPECT_EQ(FollowResult::Read, follower.Read(sink));
+    WriteFile(log, "1.A,\n2.B,\n");
+    EXPECT_EQ(FollowResult::Read, follower.Read(sink));
+    const std::string generation = follower.Place().generation;
+    EXPECT_EQ("{\"record\":1,\"generation\":\"" + generation + "\",\"head\":\"1\",\"message\":\"A\",\"decoded\":\"\"}\n"
+              "{\"record\":2,\"generation\":\"" + generation + "\",\"head\":\"2\",\"message\":\"B\",\"decoded\":\"\"}\n",
+              sink.out);
+    EXPECT_EQ("state unwritable", sink.notices);
 }
 
 }  // namespace
