@@ -48,7 +48,7 @@ enum class RelpFailure {
     Dropped,     // the centre closed the connection, also in the middle of a frame
     Rejected,    // the centre answered with a code other than 200, or does not take syslog
     Garbage,     // the centre answered something that is no RELP answer to what was sent
-    Stopped,     // the stop check asked to give up
+    Stopped,     // a stop was asked for, and the centre did not answer within the grace
 };
 
 // A few words on `failure` for a notice: "connection refused".

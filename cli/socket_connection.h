@@ -12,10 +12,11 @@ enum class NetResult {
     Refused,     // nobody listens there, or the host cannot be reached
     TimedOut,    // the wait ran out
     Closed,      // the peer closed or reset the connection
-    Stopped,     // the stop check asked to give up
+    Stopped,     // a stop was asked for and the wait ran out
 };
 
-// Asked between slices of every wait; true ends the wait with NetResult::Stopped.
+// Asked between slices of every wait. Once it says true, a wait goes on for STOP_GRACE_MS at
+// most, so that an answer on its way still arrives, and then ends with NetResult::Stopped.
 using StopCheck = bool (*)();
 
 class TcpConnection {
@@ -44,6 +45,7 @@ public:
     void SetStopCheck(StopCheck stop) { stop_ = stop; }
 
     static constexpr int STOP_SLICE_MS = 100;
+    static constexpr int STOP_GRACE_MS = 1000;
 
 private:
     enum class Direction { Read, Write };

@@ -63,6 +63,7 @@ NetResult ConnectError(int error)
 NetResult TcpConnection::Wait(Direction direction, int timeoutMs)
 {
     pollfd watched{Descriptor(socket_), static_cast<short>(direction == Direction::Read ? POLLIN : POLLOUT), 0};
+    bool stopping = false;
     for (int left = timeoutMs; left > 0;) {
         const int slice = std::min(left, STOP_SLICE_MS);
         const int ready = poll(&watched, 1, slice);
@@ -70,11 +71,13 @@ NetResult TcpConnection::Wait(Direction direction, int timeoutMs)
             return NetResult::Ok;  // readiness or an error: the next call tells which
         if (ready < 0 && errno != EINTR)
             return NetResult::Closed;
-        if (stop_ != nullptr && stop_())
-            return NetResult::Stopped;
         left -= slice;  // a signal may cut a slice short: the wait ends a little early, never late
+        if (!stopping && stop_ != nullptr && stop_()) {
+            stopping = true;
+            left = std::min(left, STOP_GRACE_MS);
+        }
     }
-    return NetResult::TimedOut;
+    return stopping ? NetResult::Stopped : NetResult::TimedOut;
 }
 
 NetResult TcpConnection::Connect(const std::string& host, uint16_t port, int timeoutMs)

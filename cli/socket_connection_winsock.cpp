@@ -62,6 +62,7 @@ bool WouldBlock(int error)
 NetResult TcpConnection::Wait(Direction direction, int timeoutMs)
 {
     const SOCKET handle = Handle(socket_);
+    bool stopping = false;
     for (int left = timeoutMs; left > 0;) {
         const int slice = std::min(left, STOP_SLICE_MS);
         fd_set ready;
@@ -77,11 +78,13 @@ NetResult TcpConnection::Wait(Direction direction, int timeoutMs)
             return NetResult::Ok;  // readiness or an error: the next call tells which
         if (count == SOCKET_ERROR)
             return NetResult::Closed;
-        if (stop_ != nullptr && stop_())
-            return NetResult::Stopped;
         left -= slice;
+        if (!stopping && stop_ != nullptr && stop_()) {
+            stopping = true;
+            left = std::min(left, STOP_GRACE_MS);
+        }
     }
-    return NetResult::TimedOut;
+    return stopping ? NetResult::Stopped : NetResult::TimedOut;
 }
 
 NetResult TcpConnection::Connect(const std::string& host, uint16_t port, int timeoutMs)
