@@ -33,7 +33,9 @@ bool ReadInterval(const std::string& text, int* milliseconds)
 {
     if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos)
         return false;
-    const int value = std::stoi(text);
+    int value = 0;
+    for (const char digit : text)
+        value = value * 10 + (digit - '0');
     if (value < FOLLOW_INTERVAL_MIN_MS || value > FOLLOW_INTERVAL_MAX_MS)
         return false;
     *milliseconds = value;

@@ -12,8 +12,12 @@
 
 #include <cerrno>
 #include <cinttypes>
+#include <cstring>
 #include <cstdio>
 #include <ctime>
+#include <iterator>
+#include <string_view>
+#include <vector>
 
 #ifdef _WIN32
 #include <io.h>
@@ -39,21 +43,42 @@ uint64_t FingerprintOf(const std::string& text)
     return ::Fingerprint(FINGERPRINT_START, text.data(), text.size());
 }
 
-// Reads one "name values" line at `*at`; false unless the line is exactly that.
-template <typename... Values>
-bool ReadLine(const std::string& text, size_t* at, const char* format, Values*... values)
+// The words of one line of the state file.
+std::vector<std::string_view> Words(std::string_view line)
 {
-    const size_t end = text.find('\n', *at);
-    if (end == std::string::npos)
+    std::vector<std::string_view> words;
+    for (size_t start = 0; start <= line.size();) {
+        size_t end = line.find(' ', start);
+        if (end == std::string_view::npos)
+            end = line.size();
+        words.push_back(line.substr(start, end - start));
+        start = end + 1;
+    }
+    return words;
+}
+
+// A number of the state file: digits only, in base 10 or 16, no sign, no overflow.
+template <typename Number>
+bool ReadNumber(std::string_view text, int base, Number* number)
+{
+    static constexpr char DIGITS[] = "0123456789abcdef";
+    if (text.empty() || text.size() > (base == 10 ? 18u : 16u))
         return false;
-    const std::string line = text.substr(*at, end - *at);
-    int used = -1;
-    const std::string withEnd = std::string(format) + "%n";
-    if (std::sscanf(line.c_str(), withEnd.c_str(), values..., &used) != sizeof...(Values) ||
-        used != static_cast<int>(line.size()))
-        return false;
-    *at = end + 1;
+    uint64_t value = 0;
+    for (const char c : text) {
+        const char* digit = std::char_traits<char>::find(DIGITS, static_cast<size_t>(base), c);
+        if (!digit)
+            return false;
+        value = value * static_cast<uint64_t>(base) + static_cast<uint64_t>(digit - DIGITS);
+    }
+    *number = static_cast<Number>(value);
     return true;
+}
+
+bool ReadMark(const std::vector<std::string_view>& words, LineMark* mark)
+{
+    return words.size() == 4 && ReadNumber(words[1], 10, &mark->start) && ReadNumber(words[2], 10, &mark->end) &&
+           ReadNumber(words[3], 16, &mark->fingerprint);
 }
 
 bool IsGeneration(const std::string& text)
@@ -85,12 +110,21 @@ bool ReplaceFile(const std::string& from, const std::string& to)
 #endif
 }
 
-uint64_t ProcessNumber()
+// What tells this moment and this process apart from any other run.
+void MomentAndProcess(uint64_t seeds[3])
 {
 #ifdef _WIN32
-    return GetCurrentProcessId();
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    seeds[0] = (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+    seeds[1] = GetTickCount();
+    seeds[2] = GetCurrentProcessId();
 #else
-    return static_cast<uint64_t>(getpid());
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    seeds[0] = static_cast<uint64_t>(now.tv_sec);
+    seeds[1] = static_cast<uint64_t>(now.tv_nsec);
+    seeds[2] = static_cast<uint64_t>(getpid());
 #endif
 }
 
@@ -108,10 +142,10 @@ uint64_t Fingerprint(uint64_t fingerprint, const char* bytes, size_t length)
 std::string NewGeneration()
 {
     // Nothing secret: the id only has to differ from every other one. The time, the process,
-    // the clock this process has used, an address and a count tell runs and restarts apart.
+    // an address and a count tell runs and restarts apart.
     static uint64_t made = 0;
-    const uint64_t seeds[] = {static_cast<uint64_t>(std::time(nullptr)), ProcessNumber(),
-                              static_cast<uint64_t>(std::clock()), reinterpret_cast<uintptr_t>(&made), ++made};
+    uint64_t seeds[5] = {0, 0, 0, reinterpret_cast<uintptr_t>(&made), ++made};
+    MomentAndProcess(seeds);
     uint64_t fingerprint = FINGERPRINT_START;
     for (const uint64_t seed : seeds)
         fingerprint = Fingerprint(fingerprint, reinterpret_cast<const char*>(&seed), sizeof seed);
@@ -141,26 +175,28 @@ bool ParseStateText(const std::string& text, FollowPlace* place)
     if (text.compare(0, sizeof HEADER - 1, HEADER) != 0 || checkAt == std::string::npos ||
         text.substr(checkAt) != "check " + Hex16(FingerprintOf(text.substr(0, checkAt))) + "\n")
         return false;
-    FollowPlace read;
-    char generation[17] = {};
-    int lineOpen = 0;
-    size_t at = sizeof HEADER - 1;
-    if (!ReadLine(text, &at, "generation %16[0-9a-f]", generation) ||
-        !ReadLine(text, &at, "offset %" SCNd64, &read.offset) ||
-        !ReadLine(text, &at, "next-record %" SCNd64, &read.nextRecord) ||
-        !ReadLine(text, &at, "line-open %d", &lineOpen) ||
-        !ReadLine(text, &at, "first %" SCNd64 " %" SCNd64 " %" SCNx64, &read.first.start, &read.first.end,
-                  &read.first.fingerprint) ||
-        !ReadLine(text, &at, "last %" SCNd64 " %" SCNd64 " %" SCNx64, &read.last.start, &read.last.end,
-                  &read.last.fingerprint) ||
-        at != checkAt)
+    std::vector<std::vector<std::string_view>> lines;
+    const std::string_view body = std::string_view(text).substr(sizeof HEADER - 1, checkAt - (sizeof HEADER - 1));
+    for (size_t start = 0, end; (end = body.find('\n', start)) != std::string_view::npos; start = end + 1)
+        lines.push_back(Words(body.substr(start, end - start)));
+    static const char* const NAMES[] = {"generation", "offset", "next-record", "line-open", "first", "last"};
+    if (lines.size() != std::size(NAMES))
         return false;
-    read.generation = generation;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (lines[i][0] != NAMES[i] || lines[i].size() != (i < 4 ? 2u : 4u))
+            return false;
+    }
+    FollowPlace read;
+    read.generation = lines[0][1];
+    int64_t lineOpen = -1;
+    if (!ReadNumber(lines[1][1], 10, &read.offset) || !ReadNumber(lines[2][1], 10, &read.nextRecord) ||
+        !ReadNumber(lines[3][1], 10, &lineOpen) || !ReadMark(lines[4], &read.first) || !ReadMark(lines[5], &read.last))
+        return false;
     read.lineOpen = lineOpen == 1;
     // A place that could not have been written is no place to go on from.
-    const bool sane = IsGeneration(read.generation) && (lineOpen == 0 || lineOpen == 1) && read.offset >= 0 &&
-                      read.nextRecord >= 1 && read.first.start == 0 && read.first.end <= read.offset &&
-                      read.last.start <= read.last.end && read.last.end == read.offset;
+    const bool sane = IsGeneration(read.generation) && (lineOpen == 0 || lineOpen == 1) && read.nextRecord >= 1 &&
+                      read.first.start == 0 && read.first.end <= read.offset && read.last.start <= read.last.end &&
+                      read.last.end == read.offset;
     if (!sane)
         return false;
     *place = read;
