@@ -58,7 +58,9 @@ void RelpOutput::Tell(const std::string& text)
 
 bool RelpOutput::Write(std::string_view bytes)
 {
-    if (failuresInARow_ > 0 && MonotonicMs() < nextAttemptMs_)
+    // A clock set back (the runtime's clock may be the wall clock) never stretches a pause.
+    const int64_t now = MonotonicMs();
+    if (failuresInARow_ > 0 && now < nextAttemptMs_ && nextAttemptMs_ - now <= LONGEST_PAUSE_MS)
         return false;
     if (sender_.Deliver(bytes)) {
         if (announced_ != 0)
