@@ -27,8 +27,6 @@ public:
     bool Write(std::string_view bytes) override;
     void Announce(Notice notice, int error) override { notices_.Announce(notice, error); }
 
-    RelpSender& Sender() { return sender_; }
-
 private:
     void Tell(const std::string& text);
 

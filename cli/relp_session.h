@@ -88,7 +88,9 @@ public:
         answerTimeoutMs_ = answerMs;
     }
 
-    // Records on the way before the sender waits for answers.
+    // Records on the way before the sender waits for answers. Their answers (about 3 KiB at
+    // most) fit the smallest receive buffer, Windows 2000's 8 KiB, so the centre never blocks
+    // on answers the sender is not yet reading while the sender blocks on sending.
     static constexpr size_t WINDOW = 128;
 
 private:

@@ -16,7 +16,9 @@
 
 #include <gtest/gtest.h>
 
+#include "relp_output.h"
 #include "syslog_message.h"
+#include "temp_files.h"
 
 namespace {
 
@@ -406,6 +408,40 @@ TEST(RelpSender, AStopEndsTheWaitForAnAnswerAfterAGrace)
     EXPECT_FALSE(sender.Deliver(Records(1, 1)));
     EXPECT_EQ(RelpFailure::Stopped, sender.Failure());
     EXPECT_LT(steady_clock::now() - started, milliseconds(TcpConnection::STOP_GRACE_MS + 500));
+}
+
+TEST(RelpOutput, PausesGrowToHalfAMinute)
+{
+    const std::pair<int, int> pauses[] = {{1, 1000}, {2, 2000}, {5, 16000}, {6, 30000}, {1000, 30000}};
+    for (const auto& [failures, pauseMs] : pauses)
+        EXPECT_EQ(pauseMs, ReconnectPauseMs(failures)) << failures;
+}
+
+class IgnoredNotices final : public OutputSink {
+public:
+    bool Write(std::string_view) override { return false; }
+    void Announce(Notice, int) override {}
+};
+
+TEST(RelpOutput, TellsAFailureOnceAndTriesAgainOnlyAfterThePause)
+{
+    FakeCentre centre(Fault::Answers500);
+    TempFolder folder;
+    IgnoredNotices notices;
+    std::FILE* messages = std::fopen(folder.File("messages").c_str(), "wb");
+    ASSERT_NE(nullptr, messages);
+    const std::string target = "127.0.0.1:" + std::to_string(centre.Port());
+    RelpOutput output(target, "host 1", notices, messages, nullptr);
+    EXPECT_FALSE(output.Write(Records(1, 2)));
+    EXPECT_FALSE(output.Write(Records(1, 2)));
+    EXPECT_EQ(1, centre.Sessions()) << "no attempt within the pause";
+    std::this_thread::sleep_for(milliseconds(ReconnectPauseMs(1) + 100));
+    EXPECT_FALSE(output.Write(Records(1, 2)));
+    EXPECT_EQ(2, centre.Sessions());
+    std::fclose(messages);
+    EXPECT_EQ("ndislog: cannot deliver to " + target + " (answered 500); trying again\n", ReadFile(folder.File("messages")));
+    EXPECT_EQ(0u, centre.Frames()[1].data.find("<134>1 ")) << "HOSTNAME host-1";
+    EXPECT_NE(std::string::npos, centre.Frames()[1].data.find(" host-1 ndislog ")) << "HOSTNAME host-1";
 }
 
 }  // namespace
