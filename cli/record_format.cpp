@@ -27,7 +27,8 @@ char* OutputPiece::Room(size_t bytes)
     if (size_ + bytes > capacity_) {
         const size_t capacity = std::max({2 * capacity_, size_ + bytes, ROOM_START});
         std::unique_ptr<char[]> data(new char[capacity]);
-        std::memcpy(data.get(), data_.get(), size_);
+        if (size_ > 0)
+            std::memcpy(data.get(), data_.get(), size_);
         data_ = std::move(data);
         capacity_ = capacity;
     }
