@@ -99,9 +99,9 @@ public:
         return true;
     }
 
-    bool TakeRecord(int64_t number, const LogRecordParts& parts) override
+    bool TakeRecord(const RecordNumber& number, const LogRecordParts& parts) override
     {
-        reached_.nextRecord = number + 1;
+        reached_.nextRecord = number.Value() + 1;
         return PieceWriter::TakeRecord(number, parts);
     }
 
@@ -217,7 +217,7 @@ FollowResult LogFollower::ReadNewLines(std::FILE* file, OutputSink& output)
     }
     LogLineReader reader(file);
     NewLines lines(*this, reader, output);
-    int64_t number = place_.nextRecord;
+    RecordNumber number(place_.nextRecord);
     ReadLogRecords(reader, &number, lines);
     if (lines.OutputFailed())
         return FollowResult::OutputFailed;

@@ -87,9 +87,11 @@ void AppendJsonRecord(int64_t number, std::string_view generation, const LogReco
     out->append("}\n");
 }
 
-void JsonFormat::Append(int64_t number, const LogRecordParts& parts, std::string* out)
+void JsonFormat::Append(const RecordNumber& number, const LogRecordParts& parts, OutputPiece* out)
 {
-    AppendJsonRecord(number, generation_, parts, out);
+    object_.clear();
+    AppendJsonRecord(number.Value(), generation_, parts, &object_);
+    out->Append(object_);
 }
 
 void AppendJsonCause(const CauseEntry& entry, std::string* out)

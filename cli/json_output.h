@@ -25,11 +25,12 @@ void AppendJsonRecord(int64_t number, std::string_view generation, const LogReco
 // formatter's own split of its line.
 class JsonFormat final : public RecordFormat {
 public:
-    void Append(int64_t number, const LogRecordParts& parts, std::string* out) override;
+    void Append(const RecordNumber& number, const LogRecordParts& parts, OutputPiece* out) override;
     void SetGeneration(const std::string& generation) override { generation_ = generation; }
 
 private:
     std::string generation_;
+    std::string object_;
 };
 
 // One catalogue row as a line: {"code":"0010","text":"..."}; the code as four or more

@@ -71,7 +71,7 @@ bool SeekLog(std::FILE* file, int64_t offset)
 #endif
 }
 
-bool PieceWriter::TakeRecord(int64_t number, const LogRecordParts& parts)
+bool PieceWriter::TakeRecord(const RecordNumber& number, const LogRecordParts& parts)
 {
     format_.Append(number, parts, &piece_);
     return true;
@@ -79,12 +79,12 @@ bool PieceWriter::TakeRecord(int64_t number, const LogRecordParts& parts)
 
 bool PieceWriter::Deliver()
 {
-    if (!piece_.empty()) {
-        if (!output_.Write(piece_)) {
+    if (piece_.Size() > 0) {
+        if (!output_.Write(piece_.View())) {
             outputFailed_ = true;
             return false;
         }
-        piece_.clear();
+        piece_.Clear();
         delivered_ = true;
     }
     return PieceDelivered();
@@ -99,7 +99,7 @@ bool StreamLogReport(const std::string& path, RecordFormat& format, OutputSink& 
     }
     LogLineReader reader(file.get());
     PieceWriter pieces(format, output);
-    int64_t number = 1;
+    RecordNumber number(1);
     ReadLogRecords(reader, &number, pieces);
     if (pieces.OutputFailed())
         return false;

@@ -66,8 +66,8 @@ class PieceWriter : public RecordSink {
 public:
     PieceWriter(RecordFormat& format, OutputSink& output) : output_(output), format_(format) {}
 
-    bool TakeRecord(int64_t number, const LogRecordParts& parts) override;
-    bool LineDone() override { return piece_.size() < OUTPUT_CHUNK_SIZE || Deliver(); }
+    bool TakeRecord(const RecordNumber& number, const LogRecordParts& parts) override;
+    bool LineDone() override { return piece_.Size() < OUTPUT_CHUNK_SIZE || Deliver(); }
 
     // Hands on the piece so far, then calls PieceDelivered; false when the output could not
     // take it (the piece is kept) or PieceDelivered said stop.
@@ -78,13 +78,12 @@ public:
 protected:
     // What follows a delivered piece (the follower saves its place); false ends the reading.
     virtual bool PieceDelivered() { return true; }
-    void DropPiece() { piece_.clear(); }
 
     OutputSink& output_;
 
 private:
     RecordFormat& format_;
-    std::string piece_;
+    OutputPiece piece_;
     bool delivered_ = false;
     bool outputFailed_ = false;
 };

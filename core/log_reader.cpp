@@ -6,8 +6,6 @@
 
 namespace {
 constexpr unsigned char CTRL_Z = 0x1A;
-// The bytes that end a plain run: line feed, carriage return and Ctrl-Z.
-constexpr unsigned char RUN_STOPS[] = {'\n', '\r', CTRL_Z};
 }
 
 LogLineReader::LogLineReader(std::FILE* file) : file_(file), chunk_(new unsigned char[CHUNK_SIZE]) {}
@@ -25,6 +23,9 @@ bool LogLineReader::Refill()
         error_ = errno;  // before any other call can change it
         failed_ = std::ferror(file_) != 0;
     }
+    // The log ends at its first Ctrl-Z: a chunk is read only up to it.
+    const void* ctrlZ = std::memchr(chunk_.get(), CTRL_Z, static_cast<size_t>(filled_));
+    usable_ = ctrlZ ? static_cast<int>(static_cast<const unsigned char*>(ctrlZ) - chunk_.get()) : filled_;
     return filled_ > 0;
 }
 
@@ -39,38 +40,38 @@ bool LogLineReader::ReadLine(char* line)
 {
     int length = 0;
     while (length < LOG_LINE_SIZE - 1) {
-        if (position_ == filled_ && !Refill())
-            break;
-        // Copy the plain run of bytes that needs no translation in one go: up to the first
-        // LF, CR or Ctrl-Z, each found by a library search rather than byte by byte.
+        if (position_ == usable_) {
+            if (usable_ < filled_) {  // standing on the Ctrl-Z
+                ended_ = ctrlZ_ = true;
+                break;
+            }
+            if (!Refill())
+                break;
+            continue;
+        }
+        // Copy up to and including the next LF in one go. The only translation is CR LF to
+        // LF, so a CR needs a look only where an LF ends the copy or may follow it.
         const unsigned char* run = chunk_.get() + position_;
         const int room = LOG_LINE_SIZE - 1 - length;
-        const int available = filled_ - position_ < room ? filled_ - position_ : room;
-        int taken = available;
-        for (const unsigned char stop : RUN_STOPS) {
-            const void* found = std::memchr(run, stop, static_cast<size_t>(taken));
-            if (found)
-                taken = static_cast<int>(static_cast<const unsigned char*>(found) - run);
-        }
+        const int available = usable_ - position_ < room ? usable_ - position_ : room;
+        const void* lineFeed = std::memchr(run, '\n', static_cast<size_t>(available));
+        const int taken = lineFeed ? static_cast<int>(static_cast<const unsigned char*>(lineFeed) - run) + 1 : available;
         std::memcpy(line + length, run, static_cast<size_t>(taken));
         length += taken;
         position_ += taken;
-        if (taken == available)
-            continue;
-        unsigned char c = run[taken];
-
-        if (c == CTRL_Z) {
-            ended_ = ctrlZ_ = true;
+        if (lineFeed) {
+            if (length >= 2 && line[length - 2] == '\r') {
+                line[length - 2] = '\n';
+                --length;
+            }
             break;
         }
-        ++position_;
-        if (c == '\r' && Peek() == '\n') {
+        // A CR at the end of the room or of the chunk may be the first half of a CR LF.
+        if (line[length - 1] == '\r' && Peek() == '\n') {
             ++position_;
-            c = '\n';
-        }
-        line[length++] = static_cast<char>(c);
-        if (c == '\n')
+            line[length - 1] = '\n';
             break;
+        }
     }
     if (length == 0)
         return false;

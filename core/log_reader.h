@@ -51,6 +51,7 @@ private:
     std::unique_ptr<unsigned char[]> chunk_;
     int position_ = 0;
     int filled_ = 0;
+    int usable_ = 0;  // bytes of the chunk before its first Ctrl-Z, if any
     int64_t chunkStart_ = 0;  // bytes of the file before the chunk
     int lineLength_ = 0;
     bool ended_ = false;  // end of file, read error or Ctrl-Z seen

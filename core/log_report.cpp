@@ -22,8 +22,8 @@ struct BlockHeader {
 
 // The block released last, kept for the next build. The monitor rebuilds the whole report
 // every few seconds; reusing its memory spares the system handing out, and faulting in,
-// fresh pages for a large log each time. The builder zeroes every capacity step it takes,
-// so a reused block reads exactly like a new one.
+// fresh pages for a large log each time. The builder zeroes the block past its text when it
+// hands the report over, so a reused block reads exactly like a new one.
 std::atomic<BlockHeader*> SpareBlock{nullptr};
 
 void* ResizeHeapBlock(void* block, size_t size, void*)
@@ -72,7 +72,7 @@ public:
 
     // Appends record `number`'s numbered line. False when the block could not grow: the
     // text is then as it stood before this line.
-    bool AppendNumberedLine(int64_t number, const LogRecordParts& parts)
+    bool AppendNumberedLine(const RecordNumber& number, const LogRecordParts& parts)
     {
         const int32_t lineLength = NumberedLineLength(number, parts);
         if (length_ + lineLength + 1 > capacity_ && !Grow())
@@ -82,8 +82,11 @@ public:
         return true;
     }
 
+    // Hands the text over, zero from its end to the end of the block, however the block was
+    // used before.
     void HandOver(LogReport* report)
     {
+        std::memset(text_ + length_, 0, static_cast<size_t>(capacity_ - length_));
         report->text = text_;
         report->length = length_;
         text_ = nullptr;
@@ -105,8 +108,6 @@ private:
         if (!grown)
             return false;
         text_ = static_cast<char*>(grown);
-        // The new room is zeroed, so the text is terminated wherever it stops.
-        std::memset(text_ + capacity_, 0, static_cast<size_t>(capacity - capacity_));
         capacity_ = capacity;
         return true;
     }
@@ -121,7 +122,7 @@ private:
 class BlockSink final : public RecordSink {
 public:
     explicit BlockSink(ReportBlock& block) : block_(block) {}
-    bool TakeRecord(int64_t number, const LogRecordParts& parts) override
+    bool TakeRecord(const RecordNumber& number, const LogRecordParts& parts) override
     {
         full_ = !block_.AppendNumberedLine(number, parts);
         return !full_;
@@ -138,35 +139,50 @@ constexpr int NUMBER_DIGITS_MIN = 3;
 constexpr char NUMBER_END[] = ". ";
 constexpr char LINE_END[] = "\r\n";
 
-int DigitCount(int64_t number)
-{
-    int count = 1;
-    for (; number >= 10; number /= 10)
-        ++count;
-    return count < NUMBER_DIGITS_MIN ? NUMBER_DIGITS_MIN : count;
-}
-
 }  // namespace
 
-int NumberedLineLength(int64_t number, const LogRecordParts& parts)
+RecordNumber::RecordNumber(int64_t value) : value_(value)
 {
-    return DigitCount(number) + static_cast<int>(sizeof NUMBER_END - 1) + LogRecordLength(parts) +
+    char* digit = digits_ + sizeof digits_;
+    do {
+        *--digit = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value > 0 || digits_ + sizeof digits_ - digit < NUMBER_DIGITS_MIN);
+    length_ = static_cast<int>(digits_ + sizeof digits_ - digit);
+}
+
+void RecordNumber::Next()
+{
+    ++value_;
+    const char* first = Text();
+    char* digit = digits_ + sizeof digits_ - 1;
+    for (; digit >= first && *digit == '9'; --digit)
+        *digit = '0';
+    if (digit < first) {  // 999 became 000: one digit more
+        *digit = '1';
+        ++length_;
+    } else {
+        ++*digit;
+    }
+}
+
+int NumberedLineLength(const RecordNumber& number, const LogRecordParts& parts)
+{
+    return number.Length() + static_cast<int>(sizeof NUMBER_END - 1) + LogRecordLength(parts) +
            static_cast<int>(sizeof LINE_END - 1);
 }
 
-char* WriteNumberedLine(int64_t number, const LogRecordParts& parts, char* out)
+char* WriteNumberedLine(const RecordNumber& number, const LogRecordParts& parts, char* out)
 {
-    const int digits = DigitCount(number);
-    for (int i = digits - 1; i >= 0; --i, number /= 10)
-        out[i] = static_cast<char>('0' + number % 10);
-    out += digits;
+    std::memcpy(out, number.Text(), static_cast<size_t>(number.Length()));
+    out += number.Length();
     std::memcpy(out, NUMBER_END, sizeof NUMBER_END - 1);
     out = WriteLogRecord(parts, out + sizeof NUMBER_END - 1);
     std::memcpy(out, LINE_END, sizeof LINE_END - 1);
     return out + sizeof LINE_END - 1;
 }
 
-void ReadLogRecords(LogLineReader& reader, int64_t* nextNumber, RecordSink& sink)
+void ReadLogRecords(LogLineReader& reader, RecordNumber* nextNumber, RecordSink& sink)
 {
     char line[LOG_LINE_SIZE];
     LogRecordParts parts;
@@ -176,7 +192,7 @@ void ReadLogRecords(LogLineReader& reader, int64_t* nextNumber, RecordSink& sink
         if (SplitLogRecord(line, &parts)) {
             if (!sink.TakeRecord(*nextNumber, parts))
                 return;
-            ++*nextNumber;
+            nextNumber->Next();
         }
         if (!sink.LineDone())
             return;
@@ -203,7 +219,7 @@ ReportStatus BuildLogReport(const char* path, LogReport* report, const ReportAll
     BlockSink sink(block);
     try {
         LogLineReader reader(file.get());
-        int64_t number = 1;
+        RecordNumber number(1);
         ReadLogRecords(reader, &number, sink);
     } catch (const std::bad_alloc&) {
         return REPORT_NO_MEMORY;  // no chunk for the reader

@@ -8,10 +8,26 @@
 #include "log_reader.h"
 #include "log_record.h"
 
+// A record's number with its decimal text, at least three digits, zero-padded. The report
+// numbers one record after another, so the text is counted on in place, never converted.
+class RecordNumber {
+public:
+    explicit RecordNumber(int64_t value);
+    int64_t Value() const { return value_; }
+    const char* Text() const { return digits_ + sizeof digits_ - length_; }
+    int Length() const { return length_; }
+    void Next();
+
+private:
+    int64_t value_;
+    int length_ = 0;
+    char digits_[20];  // the text ends at the end
+};
+
 // The numbered line of record `number`, "%03d. record\r\n", made of `parts`: its length,
 // and the line itself written to `out` (that many bytes, no NUL), returning the byte after it.
-int NumberedLineLength(int64_t number, const LogRecordParts& parts);
-char* WriteNumberedLine(int64_t number, const LogRecordParts& parts, char* out);
+int NumberedLineLength(const RecordNumber& number, const LogRecordParts& parts);
+char* WriteNumberedLine(const RecordNumber& number, const LogRecordParts& parts, char* out);
 
 // Whoever takes the records of a log as ReadLogRecords finds them: a growing block, a stream
 // of output pieces, a follower that remembers where it stopped. Returning false from any of
@@ -28,7 +44,7 @@ public:
         return true;
     }
     // Record `number` of that line; false: the record is not taken and the reading ends.
-    virtual bool TakeRecord(int64_t number, const LogRecordParts& parts) = 0;
+    virtual bool TakeRecord(const RecordNumber& number, const LogRecordParts& parts) = 0;
     // The line is done with, its record (if any) taken.
     virtual bool LineDone() { return true; }
 };
@@ -36,7 +52,7 @@ public:
 // Reads the lines `reader` delivers until it ends or `sink` ends the reading, formats each
 // and hands every record to `sink`, numbered from `*nextNumber`, which on return is the
 // number the next record takes.
-void ReadLogRecords(LogLineReader& reader, int64_t* nextNumber, RecordSink& sink);
+void ReadLogRecords(LogLineReader& reader, RecordNumber* nextNumber, RecordSink& sink);
 
 // The report block starts at this capacity and grows by it, one step at a time.
 constexpr int32_t REPORT_BLOCK_SIZE = 32768;

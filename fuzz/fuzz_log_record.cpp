@@ -121,6 +121,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         FUZZ_REQUIRE_EQ(period + static_cast<int>(sizeof INDENT - 1) + parts.messageLength +
                             static_cast<int>(sizeof GAP - 1) + parts.decodedLength,
                         recordLength);
+        FUZZ_REQUIRE_EQ(recordLength, LogRecordLength(parts));
     }
 
     // The line now ends where its first '.' stood: a second call has nothing to show.
