@@ -16,9 +16,9 @@
 
 #include <gtest/gtest.h>
 
+#include "command_line.h"
 #include "relp_output.h"
 #include "syslog_message.h"
-#include "temp_files.h"
 
 namespace {
 
@@ -32,54 +32,43 @@ TEST(RelpFraming, EncodesWithAndWithoutData)
     EXPECT_EQ("1 open 14 relp_version=0\n999999999 close 0\n", out);
 }
 
-TEST(RelpFraming, ParsesAnswers)
+TEST(RelpFraming, ParsesAnswersAndRefusesWhatIsNone)
 {
     struct Case {
         std::string bytes;
+        FrameParse parse;
         uint32_t txnr;
         std::string command;
         std::string data;
     } const cases[] = {
-        {"2 rsp 6 200 OK\n", 2, "rsp", "200 OK"},
-        {"4 rsp 0\n", 4, "rsp", ""},
-        {"0 serverclose 0\n", 0, "serverclose", ""},
-        {"999999999 rsp 3 200\n7 rsp", 999999999, "rsp", "200"},
-        {"1 rsp 10 200 OK\nx=\n\n", 1, "rsp", "200 OK\nx=\n"},  // LF inside data
+        {"2 rsp 6 200 OK\n", FrameParse::Complete, 2, "rsp", "200 OK"},
+        {"4 rsp 0\n", FrameParse::Complete, 4, "rsp", ""},
+        {"0 serverclose 0\n", FrameParse::Complete, 0, "serverclose", ""},
+        {"999999999 rsp 3 200\n7 rsp", FrameParse::Complete, 999999999, "rsp", "200"},
+        {"1 rsp 10 200 OK\nx=\n\n", FrameParse::Complete, 1, "rsp", "200 OK\nx=\n"},  // LF inside data
+        {"1 rsp 16384 ", FrameParse::Incomplete, 0, "", ""},
+        {"1 rsp 16385 ", FrameParse::Malformed, 0, "", ""},  // longer than any answer of ours
+        {"1234567890 rsp 0\n", FrameParse::Malformed, 0, "", ""},
+        {"1 rsp 1234567890 ", FrameParse::Malformed, 0, "", ""},
+        {"HTTP/1.1 400 Bad Request\r\n", FrameParse::Malformed, 0, "", ""},
+        {"1 rsp 6 200 OKX", FrameParse::Malformed, 0, "", ""},  // no trailer where it belongs
+        {"1 rsp 6\n", FrameParse::Malformed, 0, "", ""},
+        {"1 rsp 0 \n", FrameParse::Malformed, 0, "", ""},
+        {"1  rsp 0\n", FrameParse::Malformed, 0, "", ""},
+        {"1 r2p 0\n", FrameParse::Malformed, 0, "", ""},
+        {" 1 rsp 0\n", FrameParse::Malformed, 0, "", ""},
+        {"1 " + std::string(33, 'r') + " 0\n", FrameParse::Malformed, 0, "", ""},
     };
     for (const Case& c : cases) {
         RelpFrame frame;
         size_t length = 0;
-        ASSERT_EQ(FrameParse::Complete, ParseRelpFrame(c.bytes, &frame, &length)) << c.bytes;
-        EXPECT_EQ(c.txnr, frame.txnr) << c.bytes;
-        EXPECT_EQ(c.command, frame.command) << c.bytes;
-        EXPECT_EQ(c.data, frame.data) << c.bytes;
+        ASSERT_EQ(c.parse, ParseRelpFrame(c.bytes, &frame, &length)) << c.bytes;
+        if (c.parse != FrameParse::Complete)
+            continue;
+        EXPECT_EQ(std::tie(c.txnr, c.command, c.data), std::tie(frame.txnr, frame.command, frame.data)) << c.bytes;
         // Every shorter start of the frame waits for more.
         for (size_t cut = 0; cut < length; ++cut)
-            EXPECT_EQ(FrameParse::Incomplete, ParseRelpFrame(c.bytes.substr(0, cut), &frame, &length))
-                << c.bytes.substr(0, cut);
-    }
-}
-
-TEST(RelpFraming, RefusesWhatIsNoAnswerFrame)
-{
-    const std::pair<std::string, FrameParse> cases[] = {
-        {"1 rsp 16384 ", FrameParse::Incomplete},
-        {"1 rsp 16385 ", FrameParse::Malformed},  // longer than any answer of ours
-        {"1234567890 rsp 0\n", FrameParse::Malformed},
-        {"1 rsp 1234567890 ", FrameParse::Malformed},
-        {"HTTP/1.1 400 Bad Request\r\n", FrameParse::Malformed},
-        {"1 rsp 6 200 OKX", FrameParse::Malformed},  // no trailer where it belongs
-        {"1 rsp 6\n", FrameParse::Malformed},
-        {"1 rsp 0 \n", FrameParse::Malformed},
-        {"1  rsp 0\n", FrameParse::Malformed},
-        {"1 r2p 0\n", FrameParse::Malformed},
-        {" 1 rsp 0\n", FrameParse::Malformed},
-        {"1 " + std::string(33, 'r') + " 0\n", FrameParse::Malformed},
-    };
-    for (const auto& [bytes, expected] : cases) {
-        RelpFrame frame;
-        size_t length = 0;
-        EXPECT_EQ(expected, ParseRelpFrame(bytes, &frame, &length)) << bytes;
+            EXPECT_EQ(FrameParse::Incomplete, ParseRelpFrame(c.bytes.substr(0, cut), &frame, &length)) << cut;
     }
 }
 
@@ -97,22 +86,30 @@ TEST(RelpFraming, ReadsStatusCodesAndNumbers)
 
 TEST(RelpTarget, SplitsHostAndPort)
 {
-    struct Case {
-        std::string text;
-        std::string host;
-        uint16_t port;
-    } const valid[] = {{"centre:2514", "centre", 2514}, {"10.0.0.5:65535", "10.0.0.5", 65535}, {"c:1", "c", 1}};
-    for (const Case& c : valid) {
-        std::string host;
-        uint16_t port = 0;
-        ASSERT_TRUE(ParseHostPort(c.text, &host, &port)) << c.text;
-        EXPECT_EQ(std::make_pair(c.host, c.port), std::make_pair(host, port)) << c.text;
-    }
-    for (const char* text : {"centre:0", "centre:65536", "centre", ":2514", "centre:", "centre:25x4", "centre:000002514"}) {
+    const std::pair<std::string, std::string> cases[] = {  // text, "host port" or "" when refused
+        {"centre:2514", "centre 2514"}, {"10.0.0.5:65535", "10.0.0.5 65535"}, {"c:1", "c 1"},
+        {"centre:0", ""}, {"centre:65536", ""}, {"centre", ""}, {":2514", ""}, {"centre:", ""},
+        {"centre:25x4", ""}, {"centre:000002514", ""},
+    };
+    for (const auto& [text, expected] : cases) {
         std::string host;
         uint16_t port = 0;
-        EXPECT_FALSE(ParseHostPort(text, &host, &port)) << text;
+        const bool valid = ParseHostPort(text, &host, &port);
+        EXPECT_EQ(expected, valid ? host + " " + std::to_string(port) : "") << text;
     }
+}
+
+TEST(RelpTarget, GoesOnlyWithFollowingJson)
+{
+    const std::pair<std::vector<std::string>, Command> cases[] = {
+        {{"report", "--follow", "--json", "--relp", "centre:2514", "log"}, Command::Report},
+        {{"report", "--follow", "--relp", "centre:2514", "log"}, Command::Usage},  // text is no record
+        {{"report", "--json", "--relp", "centre:2514", "log"}, Command::Usage},
+        {{"report", "--follow", "--json", "--relp", "centre", "log"}, Command::Usage},
+        {{"report", "--follow", "--json", "log", "--relp"}, Command::Usage},
+    };
+    for (const auto& [arguments, command] : cases)
+        EXPECT_EQ(command, ParseCommandLine(arguments, true).command) << arguments.size();
 }
 
 TEST(SyslogMessage, HeaderCarriesTheUtcTimeAndAPrintableHostName)
@@ -186,8 +183,7 @@ public:
             if (frame.command != "syslog")
                 continue;
             const size_t msg = frame.data.find(" host-1 ndislog - - - ");
-            EXPECT_EQ(0u, frame.data.find("<134>1 20")) << frame.data;
-            EXPECT_NE(std::string::npos, msg) << frame.data;
+            EXPECT_TRUE(frame.data.starts_with("<134>1 20") && msg != std::string::npos) << frame.data;
             messages.push_back(frame.data.substr(msg + 22));
         }
         return messages;
@@ -415,33 +411,6 @@ TEST(RelpOutput, PausesGrowToHalfAMinute)
     const std::pair<int, int> pauses[] = {{1, 1000}, {2, 2000}, {5, 16000}, {6, 30000}, {1000, 30000}};
     for (const auto& [failures, pauseMs] : pauses)
         EXPECT_EQ(pauseMs, ReconnectPauseMs(failures)) << failures;
-}
-
-class IgnoredNotices final : public OutputSink {
-public:
-    bool Write(std::string_view) override { return false; }
-    void Announce(Notice, int) override {}
-};
-
-TEST(RelpOutput, TellsAFailureOnceAndTriesAgainOnlyAfterThePause)
-{
-    FakeCentre centre(Fault::Answers500);
-    TempFolder folder;
-    IgnoredNotices notices;
-    std::FILE* messages = std::fopen(folder.File("messages").c_str(), "wb");
-    ASSERT_NE(nullptr, messages);
-    const std::string target = "127.0.0.1:" + std::to_string(centre.Port());
-    RelpOutput output(target, "host 1", notices, messages, nullptr);
-    EXPECT_FALSE(output.Write(Records(1, 2)));
-    EXPECT_FALSE(output.Write(Records(1, 2)));
-    EXPECT_EQ(1, centre.Sessions()) << "no attempt within the pause";
-    std::this_thread::sleep_for(milliseconds(ReconnectPauseMs(1) + 100));
-    EXPECT_FALSE(output.Write(Records(1, 2)));
-    EXPECT_EQ(2, centre.Sessions());
-    std::fclose(messages);
-    EXPECT_EQ("ndislog: cannot deliver to " + target + " (answered 500); trying again\n", ReadFile(folder.File("messages")));
-    EXPECT_EQ(0u, centre.Frames()[1].data.find("<134>1 ")) << "HOSTNAME host-1";
-    EXPECT_NE(std::string::npos, centre.Frames()[1].data.find(" host-1 ndislog ")) << "HOSTNAME host-1";
 }
 
 }  // namespace
