@@ -9,6 +9,8 @@
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include "driver_log_path.h"
 #else
 #include <time.h>
 #endif
@@ -61,11 +63,7 @@ bool WaitOrStop(int milliseconds)
 std::string DefaultLogPath()
 {
 #ifdef _WIN32
-    char directory[MAX_PATH];
-    const UINT length = GetWindowsDirectoryA(directory, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH)
-        return "ndislog.txt";
-    return std::string(directory, length) + "\\" + "ndislog.txt";
+    return DriverLogPath();
 #else
     return std::string();
 #endif
