@@ -1,6 +1,8 @@
 // The command line of the companion: `report` and `cause`, with a handful of options.
 #include "command_line.h"
 
+#include <utility>
+
 namespace {
 
 Invocation BadUsage(const std::string& problem)
@@ -24,71 +26,74 @@ bool IsHelp(const std::string& argument)
     return argument == "--help" || argument == "-h";
 }
 
-Invocation ParseReport(const std::vector<std::string>& arguments, bool fileRequired)
+// Sets what `option` asks for; false when the command has no such option.
+bool TakeOption(const std::string& option, Invocation* invocation)
+{
+    const bool report = invocation->command == Command::Report;
+    if (option == "--utf8")
+        invocation->utf8 = true;
+    else if (option == "--json")
+        invocation->json = true;
+    else if (report && option == "--follow")
+        invocation->follow = true;
+    else if (!report && option == "--english")
+        invocation->english = true;
+    else if (!report && option == "--list")
+        invocation->list = true;
+    else
+        return false;
+    return true;
+}
+
+// Options may stand anywhere until "--"; every other argument is an operand (FILE or CODE).
+// An argument that starts with '-' is an option, so a code such as "-1" follows "--"; "-"
+// alone is an operand.
+Invocation ParseArguments(Command command, const std::vector<std::string>& arguments,
+                          std::vector<std::string>* operands)
 {
     Invocation invocation;
-    invocation.command = Command::Report;
+    invocation.command = command;
     bool optionsEnded = false;
-    int files = 0;
     for (size_t i = 1; i < arguments.size(); ++i) {
         const std::string& argument = arguments[i];
-        const bool looksLikeOption = !optionsEnded && argument.size() > 1 && argument[0] == '-';
-        if (!optionsEnded && argument == "--") {
+        if (optionsEnded || argument.size() < 2 || argument[0] != '-')
+            operands->push_back(argument);
+        else if (argument == "--")
             optionsEnded = true;
-        } else if (looksLikeOption && IsHelp(argument)) {
+        else if (IsHelp(argument))
             return Help();
-        } else if (looksLikeOption && argument == "--follow") {
-            invocation.follow = true;
-        } else if (looksLikeOption && argument == "--utf8") {
-            invocation.utf8 = true;
-        } else if (looksLikeOption && argument == "--json") {
-            invocation.json = true;
-        } else if (looksLikeOption) {
+        else if (!TakeOption(argument, &invocation))
             return BadUsage("unknown option " + argument);
-        } else {
-            invocation.file = argument;
-            ++files;
-        }
     }
-    if (files > 1)
+    return invocation;
+}
+
+Invocation ParseReport(const std::vector<std::string>& arguments, bool fileRequired)
+{
+    std::vector<std::string> files;
+    Invocation invocation = ParseArguments(Command::Report, arguments, &files);
+    if (invocation.command != Command::Report)
+        return invocation;
+    if (files.size() > 1)
         return BadUsage("more than one FILE");
-    if (files == 0 && fileRequired)
+    if (files.empty() && fileRequired)
         return BadUsage("FILE missing");
+    if (!files.empty())
+        invocation.file = files[0];
     return invocation;
 }
 
 Invocation ParseCause(const std::vector<std::string>& arguments)
 {
-    Invocation invocation;
-    invocation.command = Command::Cause;
-    bool optionsEnded = false;
-    for (size_t i = 1; i < arguments.size(); ++i) {
-        const std::string& argument = arguments[i];
-        if (optionsEnded) {
-            invocation.codes.push_back(argument);
-        } else if (argument == "--") {
-            optionsEnded = true;
-        } else if (IsHelp(argument)) {
-            return Help();
-        } else if (argument == "--english") {
-            invocation.english = true;
-        } else if (argument == "--utf8") {
-            invocation.utf8 = true;
-        } else if (argument == "--json") {
-            invocation.json = true;
-        } else if (argument == "--list") {
-            invocation.list = true;
-        } else if (argument.rfind("--", 0) == 0) {
-            return BadUsage("unknown option " + argument);
-        } else {
-            // A code may start with '-' or '+': the lookup reads "-1" as FFFFFFFF.
-            invocation.codes.push_back(argument);
-        }
-    }
-    if (invocation.list && !invocation.codes.empty())
+    std::vector<std::string> codes;
+    Invocation invocation = ParseArguments(Command::Cause, arguments, &codes);
+    if (invocation.command != Command::Cause)
+        return invocation;
+    if (invocation.list && !codes.empty())
         return BadUsage("--list takes no CODE");
-    if (!invocation.list && invocation.codes.empty())
+    if (!invocation.list && codes.empty())
         return BadUsage("CODE missing");
+    invocation.codes = std::move(codes);
     return invocation;
 }
 
@@ -111,13 +116,14 @@ Invocation ParseCommandLine(const std::vector<std::string>& arguments, bool file
 const char* UsageText()
 {
     return "usage: ndislog report [--follow] [--utf8] [--json] [FILE]\n"
-           "       ndislog cause [--english] [--utf8] [--json] CODE...\n"
+           "       ndislog cause [--english] [--utf8] [--json] [--] CODE...\n"
            "       ndislog cause --list [--english] [--utf8] [--json]\n"
            "  report   print the numbered log report of the driver log FILE\n"
            "           (on Windows FILE defaults to ndislog.txt in the Windows directory)\n"
            "  --follow read what the log gains every 3 seconds and print new records, each\n"
            "           once its line is complete; Ctrl-C ends\n"
-           "  cause    print the message for each hexadecimal cause CODE\n"
+           "  cause    print the message for each hexadecimal cause CODE (after --, one\n"
+           "           that starts with -)\n"
            "  --list   print the whole cause catalogue, code and text, in its order\n"
            "  --english  catalogue texts in English\n"
            "  --utf8   convert the output from code page 932 to UTF-8\n"

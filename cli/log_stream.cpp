@@ -6,7 +6,7 @@
 
 #include "log_reader.h"
 #include "program_texts.h"
-#include "text_output.h"
+#include "cp932_utf8.h"
 
 namespace {
 

@@ -22,7 +22,7 @@
 #include "json_output.h"
 #include "log_stream.h"
 #include "record_writer.h"
-#include "text_output.h"
+#include "cp932_utf8.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 #include "log_stream.h"
 #include "log_report.h"
 #include "temp_files.h"
-#include "text_output.h"
+#include "cp932_utf8.h"
 
 namespace {
 
@@ -135,7 +135,7 @@ TEST(Program, OutputsAndExitCodes)
         {{"report", "--json", MISSING_LOG}, 1, "", "Can't Open " + MISSING_LOG + "\n"},
         {{"report", "--utf8", SAMPLE}, 0, Cp932ToUtf8(SAMPLE_REPORT), ""},
         {{"cause", "4"}, 0, "未定義理由表示 : CODE=0004h\n", ""},
-        {{"cause", "10", "-1", "zz"},
+        {{"cause", "10", "--", "-1", "zz"},
          0, "理由表示 : 正常切断\n未定義理由表示 : CODE=FFFFFFFFh\n理由表示 : 不明な理由コード\n", ""},
         // 29 characters are kept, as in the lookup dialog: the 30th is dropped.
         {{"cause", std::string(27, '0') + "10", std::string(28, '0') + "10"},
@@ -152,7 +152,14 @@ TEST(Program, OutputsAndExitCodes)
               u8"{\"input\":\"zz\",\"code\":\"FFFF\",\"text\":\"不明な理由コード\","
               u8"\"message\":\"理由表示 : 不明な理由コード\"}\n"),
          ""},
+        // A UTF-8 argument is shown as it was typed.
+        {{"cause", "--json", Utf8(u8"１０")},
+         0,
+         Utf8(u8"{\"input\":\"１０\",\"code\":\"FFFF\",\"text\":\"不明な理由コード\","
+              u8"\"message\":\"理由表示 : 不明な理由コード\"}\n"),
+         ""},
         {{"cause", "--list", "10"}, 2, "", "usage"},
+        {{"cause", "-list"}, 2, "", "usage"},
     };
     for (const auto& testCase : cases) {
         const std::string name = testCase.arguments.empty() ? "(none)" : testCase.arguments.back();
