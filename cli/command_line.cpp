@@ -45,55 +45,22 @@ bool TakeOption(const std::string& option, Invocation* invocation)
     return true;
 }
 
-// Options may stand anywhere until "--"; every other argument is an operand (FILE or CODE).
-// An argument that starts with '-' is an option, so a code such as "-1" follows "--"; "-"
-// alone is an operand.
-Invocation ParseArguments(Command command, const std::vector<std::string>& arguments,
-                          std::vector<std::string>* operands)
+// One FILE at most for `report`; CODEs for `cause`, or none with --list.
+Invocation TakeOperands(Invocation invocation, std::vector<std::string> operands, bool fileRequired)
 {
-    Invocation invocation;
-    invocation.command = command;
-    bool optionsEnded = false;
-    for (size_t i = 1; i < arguments.size(); ++i) {
-        const std::string& argument = arguments[i];
-        if (optionsEnded || argument.size() < 2 || argument[0] != '-')
-            operands->push_back(argument);
-        else if (argument == "--")
-            optionsEnded = true;
-        else if (IsHelp(argument))
-            return Help();
-        else if (!TakeOption(argument, &invocation))
-            return BadUsage("unknown option " + argument);
-    }
-    return invocation;
-}
-
-Invocation ParseReport(const std::vector<std::string>& arguments, bool fileRequired)
-{
-    std::vector<std::string> files;
-    Invocation invocation = ParseArguments(Command::Report, arguments, &files);
-    if (invocation.command != Command::Report)
-        return invocation;
-    if (files.size() > 1)
-        return BadUsage("more than one FILE");
-    if (files.empty() && fileRequired)
-        return BadUsage("FILE missing");
-    if (!files.empty())
-        invocation.file = files[0];
-    return invocation;
-}
-
-Invocation ParseCause(const std::vector<std::string>& arguments)
-{
-    std::vector<std::string> codes;
-    Invocation invocation = ParseArguments(Command::Cause, arguments, &codes);
-    if (invocation.command != Command::Cause)
-        return invocation;
-    if (invocation.list && !codes.empty())
+    if (invocation.command == Command::Report) {
+        if (operands.size() > 1)
+            return BadUsage("more than one FILE");
+        if (operands.empty() && fileRequired)
+            return BadUsage("FILE missing");
+        invocation.file = operands.empty() ? std::string() : operands[0];
+    } else if (invocation.list && !operands.empty()) {
         return BadUsage("--list takes no CODE");
-    if (!invocation.list && codes.empty())
+    } else if (!invocation.list && operands.empty()) {
         return BadUsage("CODE missing");
-    invocation.codes = std::move(codes);
+    } else {
+        invocation.codes = std::move(operands);
+    }
     return invocation;
 }
 
@@ -106,11 +73,25 @@ Invocation ParseCommandLine(const std::vector<std::string>& arguments, bool file
     const std::string& command = arguments[0];
     if (IsHelp(command))
         return Help();
-    if (command == "report")
-        return ParseReport(arguments, fileRequired);
-    if (command == "cause")
-        return ParseCause(arguments);
-    return BadUsage("unknown command " + command);
+    if (command != "report" && command != "cause")
+        return BadUsage("unknown command " + command);
+    Invocation invocation;
+    invocation.command = command == "report" ? Command::Report : Command::Cause;
+    // Options may stand anywhere until "--"; "-" alone is an operand.
+    std::vector<std::string> operands;
+    bool optionsEnded = false;
+    for (size_t i = 1; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
+        if (optionsEnded || argument.size() < 2 || argument[0] != '-')
+            operands.push_back(argument);
+        else if (argument == "--")
+            optionsEnded = true;
+        else if (IsHelp(argument))
+            return Help();
+        else if (!TakeOption(argument, &invocation))
+            return BadUsage("unknown option " + argument);
+    }
+    return TakeOperands(std::move(invocation), std::move(operands), fileRequired);
 }
 
 const char* UsageText()
