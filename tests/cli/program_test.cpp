@@ -4,20 +4,16 @@
 #include <string>
 #include <vector>
 
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <time.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include "cause_catalogue.h"
+#include "child_process.h"
 #include "command_line.h"
-#include "follow.h"
-#include "log_stream.h"
-#include "log_report.h"
-#include "temp_files.h"
 #include "cp932_utf8.h"
+#include "follow.h"
+#include "log_report.h"
+#include "log_stream.h"
+#include "temp_files.h"
 
 namespace {
 
@@ -31,34 +27,7 @@ struct Outcome {
 pid_t Start(std::vector<std::string> arguments, const std::string& outPath, const std::string& errPath)
 {
     arguments.insert(arguments.begin(), NDISLOG_PROGRAM);
-    std::vector<char*> argv;
-    for (std::string& argument : arguments)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    const pid_t child = fork();
-    if (child == 0) {
-        const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (out >= 0 && err >= 0 && dup2(out, 1) >= 0 && dup2(err, 2) >= 0)
-            execv(argv[0], argv.data());
-        _exit(127);
-    }
-    return child;
-}
-
-// Waits at most `seconds` for the child to end (then kills it); its exit code, or -1.
-int WaitForExit(pid_t child, int seconds)
-{
-    for (int tick = 0; tick <= seconds * 20; ++tick) {
-        int status = 0;
-        if (waitpid(child, &status, WNOHANG) == child)
-            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        timespec pause = {0, 50 * 1000 * 1000};
-        nanosleep(&pause, nullptr);
-    }
-    kill(child, SIGKILL);
-    waitpid(child, nullptr, 0);
-    return -1;
+    return StartProcess(arguments, outPath, errPath);
 }
 
 // Runs the program to its end. With `outPath` named, standard output goes there unread.
