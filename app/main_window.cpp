@@ -1,9 +1,6 @@
 // Start-up, the main window with its log view, the monitor timer and the menu commands.
 #include <windows.h>
 
-#include <new>
-#include <string>
-
 #include "about_dialog.h"
 #include "cause_dialog.h"
 #include "driver_log_path.h"
@@ -42,8 +39,8 @@ constexpr char ICON_NAME[] = "TARVENO";
 constexpr char MENU_NAME[] = "IsdnMenu";
 
 HINSTANCE AppInstance;
-// The full path of the driver log, built once at start-up.
-std::string LogFilePath;
+// The full path of the driver log, built once at start-up and kept for the whole run.
+char* LogFilePath;
 HWND LogViewWindow;
 HMENU MainMenu;
 int MonitoringOn;
@@ -53,9 +50,9 @@ int MonitoringOn;
 void RefreshLogView(HWND owner, HWND view)
 {
     LogReport report;
-    switch (BuildLogReport(LogFilePath.c_str(), &report)) {
+    switch (BuildLogReport(LogFilePath, &report)) {
     case REPORT_CANNOT_OPEN:
-        ShowFormattedErrorBox(owner, MB_ICONERROR, "%s%s\n", CANNOT_OPEN_TEXT, LogFilePath.c_str());
+        ShowFormattedErrorBox(owner, MB_ICONERROR, "%s%s\n", CANNOT_OPEN_TEXT, LogFilePath);
         break;
     case REPORT_NO_MEMORY:
         ShowErrorBox(owner, NO_MEMORY_TEXT, MB_ICONWARNING);
@@ -114,7 +111,7 @@ void OnSave(HWND window)
     // No refresh while the Save dialog is open or the file is written.
     if (MonitoringOn)
         KillTimer(window, MONITOR_TIMER_ID);
-    SaveLogAs(window, LogFilePath.c_str());
+    SaveLogAs(window, LogFilePath);
     if (MonitoringOn)
         SetTimer(window, MONITOR_TIMER_ID, MONITOR_PERIOD_MS, nullptr);
 }
@@ -203,12 +200,8 @@ bool RegisterMainClass()
 
 bool BuildLogFilePath()
 {
-    try {
-        LogFilePath = DriverLogPath();
-    } catch (const std::bad_alloc&) {
-        return false;  // start-up ends as silently as for any other failure
-    }
-    return !LogFilePath.empty();
+    LogFilePath = NewDriverLogPath();
+    return LogFilePath != nullptr;
 }
 
 // WM_CREATE makes the log view and fills it before this returns.

@@ -3,6 +3,7 @@
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <new>
 #include <string>
 #include <vector>
@@ -63,7 +64,10 @@ bool WaitOrStop(int milliseconds)
 std::string DefaultLogPath()
 {
 #ifdef _WIN32
-    return DriverLogPath();
+    char* path = NewDriverLogPath();
+    const std::string shown = path ? path : "";
+    std::free(path);
+    return shown;
 #else
     return std::string();
 #endif

@@ -64,9 +64,11 @@ int main(int argc, char** argv)
     const std::string source = argv[2];
     const double monitorMs = 1000.0 * std::atof(argv[3]);
 
-    const std::string log = DriverLogPath();
-    if (log.empty())
+    char* logPath = NewDriverLogPath();
+    if (!logPath)
         Die("no Windows directory");
+    const std::string log = logPath;
+    std::free(logPath);
     if (!CopyFileA(source.c_str(), log.c_str(), FALSE))
         Die("cannot copy " + source + " to " + log);
     WIN32_FILE_ATTRIBUTE_DATA attributes;
