@@ -15,7 +15,7 @@ import subprocess
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from check_imports import BadImage, Image  # noqa: E402
+from check_imports import BadImage, Image, report  # noqa: E402
 
 I386 = 0x014C
 IMAGE_BASE_OFFSET = 28  # in the PE32 optional header
@@ -144,13 +144,7 @@ def main(argv):
         print(__doc__.strip(), file=sys.stderr)
         return 2
     problems, note = check_program(argv[1], argv[2])
-    name = os.path.basename(argv[2])
-    for problem in problems:
-        print(f"{name}: {problem}")
-    if problems:
-        return 1
-    print(f"{name}: no instruction beyond the Pentium Pro, Pentium II and Athlon ({note})")
-    return 0
+    return report(argv[2], problems, f"no instruction beyond the Pentium Pro, Pentium II and Athlon ({note})")
 
 
 if __name__ == "__main__":
