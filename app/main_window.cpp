@@ -184,17 +184,13 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
 
 bool RegisterMainClass()
 {
-    WNDCLASSA windowClass;
-    windowClass.style = MAIN_CLASS_STYLE;
-    windowClass.lpfnWndProc = MainWndProc;
-    windowClass.cbClsExtra = 0;
-    windowClass.cbWndExtra = 0;
-    windowClass.hInstance = AppInstance;
-    windowClass.hIcon = LoadIconA(AppInstance, ICON_NAME);
-    windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
-    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-    windowClass.lpszMenuName = MENU_NAME;
-    windowClass.lpszClassName = MAIN_CLASS_NAME;
+    // A braced list runs in order: the icon is loaded before the cursor.
+    const WNDCLASSA windowClass = {
+        .style = MAIN_CLASS_STYLE, .lpfnWndProc = MainWndProc, .cbClsExtra = 0, .cbWndExtra = 0,
+        .hInstance = AppInstance, .hIcon = LoadIconA(AppInstance, ICON_NAME),
+        .hCursor = LoadCursorA(nullptr, IDC_ARROW),
+        .hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1),
+        .lpszMenuName = MENU_NAME, .lpszClassName = MAIN_CLASS_NAME};
     return RegisterClassA(&windowClass) != 0;
 }
 
