@@ -4,9 +4,6 @@
 
 #include <windows.h>
 
-// Shown when a report block cannot be allocated.
-constexpr char NO_MEMORY_TEXT[] = "メモリがありません";
-
 // Shows `text` with `icon` (MB_ICONERROR or MB_ICONWARNING).
 void ShowErrorBox(HWND owner, const char* text, UINT icon);
 

@@ -1,10 +1,12 @@
 // Start-up, the main window with its log view, the monitor timer and the menu commands.
-#include "main_window.h"
+#include <windows.h>
 
 #include "about_dialog.h"
 #include "cause_dialog.h"
+#include "driver_log_path.h"
 #include "error_box.h"
 #include "log_report.h"
+#include "program_texts.h"
 #include "resource.h"
 #include "save_log.h"
 
@@ -30,17 +32,44 @@ static_assert(LOG_VIEW_STYLE == 0x513008C4);
 // The view's top edge lies one pixel above the client area.
 constexpr int LOG_VIEW_TOP = -1;
 
+// Tools, tests and scripts find the main window by its class name: it must never change.
 constexpr char MAIN_CLASS_NAME[] = "Tarveno";
 constexpr char MAIN_CAPTION[] = "NDIS ログ情報表示";
 constexpr char ICON_NAME[] = "TARVENO";
 constexpr char MENU_NAME[] = "IsdnMenu";
-constexpr char LOG_FILE_NAME[] = "ndislog.txt";
 
-constexpr char CANNOT_OPEN_FORMAT[] = "Can't Open %s\n";
-
+HINSTANCE AppInstance;
+// The full path of the driver log, built once at start-up and kept for the whole run.
+char* LogFilePath;
 HWND LogViewWindow;
 HMENU MainMenu;
 int MonitoringOn;
+
+// Reads the log afresh and puts its report into `view`. Failures are shown in message
+// boxes owned by `owner`; the view then keeps its text (or shows a partial report).
+void RefreshLogView(HWND owner, HWND view)
+{
+    LogReport report;
+    switch (BuildLogReport(LogFilePath, &report)) {
+    case REPORT_CANNOT_OPEN:
+        ShowFormattedErrorBox(owner, MB_ICONERROR, "%s%s\n", CANNOT_OPEN_TEXT, LogFilePath);
+        break;
+    case REPORT_NO_MEMORY:
+        ShowErrorBox(owner, NO_MEMORY_TEXT, MB_ICONWARNING);
+        // A failed growth step hands over every numbered line that fitted.
+        if (report.text != nullptr) {
+            SendMessageA(view, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(report.text));
+            ReleaseLogReport(&report);
+        }
+        break;
+    case REPORT_OK:
+        // An empty report leaves the view showing what it showed.
+        if (report.length != 0)
+            SendMessageA(view, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(report.text));
+        ReleaseLogReport(&report);
+        break;
+    }
+}
 
 LRESULT OnCreate(HWND window)
 {
@@ -82,7 +111,7 @@ void OnSave(HWND window)
     // No refresh while the Save dialog is open or the file is written.
     if (MonitoringOn)
         KillTimer(window, MONITOR_TIMER_ID);
-    SaveLogAs(window);
+    SaveLogAs(window, LogFilePath);
     if (MonitoringOn)
         SetTimer(window, MONITOR_TIMER_ID, MONITOR_PERIOD_MS, nullptr);
 }
@@ -153,74 +182,56 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     }
 }
 
-}  // namespace
-
-HINSTANCE AppInstance;
-char LogFilePath[LOG_FILE_PATH_SIZE];
-
-void RefreshLogView(HWND owner, HWND view)
+bool RegisterMainClass()
 {
-    LogReport report;
-    switch (BuildLogReport(LogFilePath, &report)) {
-    case REPORT_CANNOT_OPEN:
-        ShowFormattedErrorBox(owner, MB_ICONERROR, CANNOT_OPEN_FORMAT, LogFilePath);
-        break;
-    case REPORT_NO_MEMORY:
-        ShowErrorBox(owner, NO_MEMORY_TEXT, MB_ICONWARNING);
-        // A failed growth step hands over every numbered line that fitted.
-        if (report.text != nullptr) {
-            SendMessageA(view, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(report.text));
-            ReleaseLogReport(&report);
-        }
-        break;
-    case REPORT_OK:
-        // An empty report leaves the view showing what it showed.
-        if (report.length != 0)
-            SendMessageA(view, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(report.text));
-        ReleaseLogReport(&report);
-        break;
-    }
+    // A braced list runs in order: the icon is loaded before the cursor.
+    const WNDCLASSA windowClass = {
+        .style = MAIN_CLASS_STYLE, .lpfnWndProc = MainWndProc, .cbClsExtra = 0, .cbWndExtra = 0,
+        .hInstance = AppInstance, .hIcon = LoadIconA(AppInstance, ICON_NAME),
+        .hCursor = LoadCursorA(nullptr, IDC_ARROW),
+        .hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1),
+        .lpszMenuName = MENU_NAME, .lpszClassName = MAIN_CLASS_NAME};
+    return RegisterClassA(&windowClass) != 0;
 }
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
+bool BuildLogFilePath()
 {
-    AppInstance = instance;
+    LogFilePath = NewDriverLogPath();
+    return LogFilePath != nullptr;
+}
 
-    WNDCLASSA windowClass;
-    windowClass.style = MAIN_CLASS_STYLE;
-    windowClass.lpfnWndProc = MainWndProc;
-    windowClass.cbClsExtra = 0;
-    windowClass.cbWndExtra = 0;
-    windowClass.hInstance = AppInstance;
-    windowClass.hIcon = LoadIconA(AppInstance, ICON_NAME);
-    windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
-    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-    windowClass.lpszMenuName = MENU_NAME;
-    windowClass.lpszClassName = MAIN_CLASS_NAME;
-    if (RegisterClassA(&windowClass) == 0)
-        return 0;
+// WM_CREATE makes the log view and fills it before this returns.
+HWND CreateMainWindow()
+{
+    return CreateWindowExA(0, MAIN_CLASS_NAME, MAIN_CAPTION, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+                           CW_USEDEFAULT, MAIN_WINDOW_WIDTH, MAIN_WINDOW_HEIGHT, nullptr, nullptr,
+                           AppInstance, nullptr);
+}
 
-    if (GetWindowsDirectoryA(LogFilePath, WINDOWS_DIRECTORY_CAPACITY) == 0)
-        return 0;
-    // The separator goes on even after a directory name that ends in one.
-    lstrcatA(LogFilePath, "\\");
-    lstrcatA(LogFilePath, LOG_FILE_NAME);
-
-    // WM_CREATE makes the log view and fills it before this returns.
-    HWND window = CreateWindowExA(0, MAIN_CLASS_NAME, MAIN_CAPTION, WS_OVERLAPPEDWINDOW,
-                                  CW_USEDEFAULT, CW_USEDEFAULT, MAIN_WINDOW_WIDTH,
-                                  MAIN_WINDOW_HEIGHT, nullptr, nullptr, AppInstance, nullptr);
-    if (window == nullptr)
-        return 0;
-
-    // The launcher's show command is not used.
-    ShowWindow(window, SW_SHOW);
-    UpdateWindow(window);
-
+// Runs until the quit message and returns its code.
+int RunMessageLoop()
+{
     MSG message;
     while (GetMessageA(&message, nullptr, 0, 0)) {
         TranslateMessage(&message);
         DispatchMessageA(&message);
     }
     return static_cast<int>(message.wParam);
+}
+
+}  // namespace
+
+// Every start-up failure ends the program silently with 0.
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
+{
+    AppInstance = instance;
+    if (!RegisterMainClass() || !BuildLogFilePath())
+        return 0;
+    HWND window = CreateMainWindow();
+    if (window == nullptr)
+        return 0;
+    // The launcher's show command is not used.
+    ShowWindow(window, SW_SHOW);
+    UpdateWindow(window);
+    return RunMessageLoop();
 }

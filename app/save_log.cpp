@@ -7,7 +7,7 @@
 
 #include "error_box.h"
 #include "log_report.h"
-#include "main_window.h"
+#include "program_texts.h"
 
 namespace {
 
@@ -42,7 +42,7 @@ void ShowSystemError(HWND owner, const char* format, DWORD error)
 
 }  // namespace
 
-void SaveLogAs(HWND owner)
+void SaveLogAs(HWND owner, const char* logPath)
 {
     char fileName[SAVE_NAME_SIZE] = {};
     char fileTitle[SAVE_NAME_SIZE] = {};
@@ -68,10 +68,10 @@ void SaveLogAs(HWND owner)
 
     // Built only now, so the file gets the log as it stands after the dialog.
     LogReport report;
-    switch (BuildLogReport(LogFilePath, &report)) {
+    switch (BuildLogReport(logPath, &report)) {
     case REPORT_CANNOT_OPEN:
         // The message names the log, not the chosen file, which is left untouched.
-        ShowFormattedErrorBox(owner, MB_ICONERROR, CANNOT_CREATE_FORMAT, LogFilePath);
+        ShowFormattedErrorBox(owner, MB_ICONERROR, CANNOT_CREATE_FORMAT, logPath);
         return;
     case REPORT_NO_MEMORY:
         ShowErrorBox(owner, NO_MEMORY_TEXT, MB_ICONWARNING);

@@ -1,8 +1,6 @@
 // Measures the companion on a generated 64 MiB driver log: one follow reading after 1 KiB
 // was appended, and `ndislog report` as a whole process against copying the same file.
 #include <benchmark/benchmark.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <fcntl.h>
 #include <time.h>
 #include <unistd.h>
@@ -11,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "child_process.h"
 #include "follow.h"
 #include "generated_log.h"
 #include "log_stream.h"
@@ -66,23 +65,8 @@ void BM_FollowReadingAfterAppend(benchmark::State& state)
 // `peakKiB` receives the process's peak resident memory.
 bool RunProcess(const std::vector<std::string>& arguments, const std::string& outPath, long* peakKiB)
 {
-    std::vector<char*> argv;
-    for (const std::string& argument : arguments)
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-    const pid_t child = fork();
-    if (child == 0) {
-        const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (out >= 0 && dup2(out, 1) >= 0)
-            execvp(argv[0], argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    rusage usage{};
-    if (child < 0 || wait4(child, &status, 0, &usage) != child)
-        return false;
-    *peakKiB = usage.ru_maxrss;
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    const pid_t child = StartProcess(arguments, outPath);
+    return child > 0 && WaitForExit(child, 0, peakKiB) == 0;
 }
 
 // Seconds on the monotonic clock (<chrono> cannot be compiled with the program's code page).

@@ -2,6 +2,7 @@
 #include "command_line.h"
 
 #include <string>
+#include <utility>
 
 #include "relp_session.h"
 
@@ -42,91 +43,74 @@ bool ReadInterval(const std::string& text, int* milliseconds)
     return true;
 }
 
-Invocation ParseReport(const std::vector<std::string>& arguments, bool fileRequired)
+bool IsHostPort(const std::string& text)
 {
-    Invocation invocation;
-    invocation.command = Command::Report;
-    bool optionsEnded = false;
-    int files = 0;
-    for (size_t i = 1; i < arguments.size(); ++i) {
-        const std::string& argument = arguments[i];
-        const bool looksLikeOption = !optionsEnded && argument.size() > 1 && argument[0] == '-';
-        if (!optionsEnded && argument == "--") {
-            optionsEnded = true;
-        } else if (looksLikeOption && IsHelp(argument)) {
-            return Help();
-        } else if (looksLikeOption && argument == "--follow") {
-            invocation.follow = true;
-        } else if (looksLikeOption && argument == "--utf8") {
-            invocation.utf8 = true;
-        } else if (looksLikeOption && argument == "--json") {
-            invocation.json = true;
-        } else if (looksLikeOption && argument == "--state") {
-            if (++i == arguments.size())
-                return BadUsage("--state needs a FILE");
-            invocation.stateFile = arguments[i];
-        } else if (looksLikeOption && argument == "--relp") {
-            std::string host;
-            uint16_t port = 0;
-            if (++i == arguments.size() || !ParseHostPort(arguments[i], &host, &port))
-                return BadUsage("--relp needs HOST:PORT");
-            invocation.relpTarget = arguments[i];
-        } else if (looksLikeOption && argument == "--interval") {
-            if (++i == arguments.size() || !ReadInterval(arguments[i], &invocation.intervalMs))
-                return BadUsage("--interval needs milliseconds, " + std::to_string(FOLLOW_INTERVAL_MIN_MS) +
-                                " to " + std::to_string(FOLLOW_INTERVAL_MAX_MS));
-        } else if (looksLikeOption) {
-            return BadUsage("unknown option " + argument);
-        } else {
-            invocation.file = argument;
-            ++files;
-        }
-    }
-    if (files > 1)
-        return BadUsage("more than one FILE");
-    if (files == 0 && fileRequired)
-        return BadUsage("FILE missing");
-    if (!invocation.follow && (!invocation.stateFile.empty() || invocation.intervalMs != FOLLOW_INTERVAL_MS))
-        return BadUsage("--state and --interval go with --follow");
-    if (!invocation.relpTarget.empty() && !(invocation.follow && invocation.json))
-        return BadUsage("--relp goes with --follow --json");
-    if (invocation.follow && invocation.file == "-")
-        return BadUsage("standard input cannot be followed");
-    return invocation;
+    std::string host;
+    uint16_t port = 0;
+    return ParseHostPort(text, &host, &port);
 }
 
-Invocation ParseCause(const std::vector<std::string>& arguments)
+// Sets what an option of `report` that takes a value asks for; false when `value` does not
+// do for it. True, doing nothing, for any other option.
+bool TakeOptionValue(const std::string& option, const std::string* value, Invocation* invocation)
 {
-    Invocation invocation;
-    invocation.command = Command::Cause;
-    bool optionsEnded = false;
-    for (size_t i = 1; i < arguments.size(); ++i) {
-        const std::string& argument = arguments[i];
-        if (optionsEnded) {
-            invocation.codes.push_back(argument);
-        } else if (argument == "--") {
-            optionsEnded = true;
-        } else if (IsHelp(argument)) {
-            return Help();
-        } else if (argument == "--english") {
-            invocation.english = true;
-        } else if (argument == "--utf8") {
-            invocation.utf8 = true;
-        } else if (argument == "--json") {
-            invocation.json = true;
-        } else if (argument == "--list") {
-            invocation.list = true;
-        } else if (argument.rfind("--", 0) == 0) {
-            return BadUsage("unknown option " + argument);
-        } else {
-            // A code may start with '-' or '+': the lookup reads "-1" as FFFFFFFF.
-            invocation.codes.push_back(argument);
-        }
-    }
-    if (invocation.list && !invocation.codes.empty())
+    if (option == "--state" && value && !value->empty())
+        invocation->stateFile = *value;
+    else if (option == "--relp" && value && IsHostPort(*value))
+        invocation->relpTarget = *value;
+    else if (option == "--interval" && value)
+        return ReadInterval(*value, &invocation->intervalMs);
+    else
+        return option != "--state" && option != "--interval" && option != "--relp";
+    return true;
+}
+
+bool TakesValue(const std::string& option, const Invocation& invocation)
+{
+    return invocation.command == Command::Report && (option == "--state" || option == "--interval" || option == "--relp");
+}
+
+// Sets what `option` asks for; false when the command has no such option.
+bool TakeOption(const std::string& option, Invocation* invocation)
+{
+    const bool report = invocation->command == Command::Report;
+    if (option == "--utf8")
+        invocation->utf8 = true;
+    else if (option == "--json")
+        invocation->json = true;
+    else if (report && option == "--follow")
+        invocation->follow = true;
+    else if (!report && option == "--english")
+        invocation->english = true;
+    else if (!report && option == "--list")
+        invocation->list = true;
+    else
+        return false;
+    return true;
+}
+
+// One FILE at most for `report`; CODEs for `cause`, or none with --list.
+Invocation TakeOperands(Invocation invocation, std::vector<std::string> operands, bool fileRequired)
+{
+    if (invocation.command == Command::Report) {
+        if (operands.size() > 1)
+            return BadUsage("more than one FILE");
+        if (operands.empty() && fileRequired)
+            return BadUsage("FILE missing");
+        invocation.file = operands.empty() ? std::string() : operands[0];
+        if (!invocation.follow && (!invocation.stateFile.empty() || invocation.intervalMs != FOLLOW_INTERVAL_MS))
+            return BadUsage("--state and --interval go with --follow");
+        if (!invocation.relpTarget.empty() && !(invocation.follow && invocation.json))
+            return BadUsage("--relp goes with --follow --json");
+        if (invocation.follow && invocation.file == "-")
+            return BadUsage("standard input cannot be followed");
+    } else if (invocation.list && !operands.empty()) {
         return BadUsage("--list takes no CODE");
-    if (!invocation.list && invocation.codes.empty())
+    } else if (!invocation.list && operands.empty()) {
         return BadUsage("CODE missing");
+    } else {
+        invocation.codes = std::move(operands);
+    }
     return invocation;
 }
 
@@ -139,11 +123,33 @@ Invocation ParseCommandLine(const std::vector<std::string>& arguments, bool file
     const std::string& command = arguments[0];
     if (IsHelp(command))
         return Help();
-    if (command == "report")
-        return ParseReport(arguments, fileRequired);
-    if (command == "cause")
-        return ParseCause(arguments);
-    return BadUsage("unknown command " + command);
+    if (command != "report" && command != "cause")
+        return BadUsage("unknown command " + command);
+    Invocation invocation;
+    invocation.command = command == "report" ? Command::Report : Command::Cause;
+    // Options may stand anywhere until "--"; "-" alone is an operand.
+    std::vector<std::string> operands;
+    bool optionsEnded = false;
+    for (size_t i = 1; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
+        if (optionsEnded || argument.size() < 2 || argument[0] != '-')
+            operands.push_back(argument);
+        else if (argument == "--")
+            optionsEnded = true;
+        else if (IsHelp(argument))
+            return Help();
+        else if (TakesValue(argument, invocation)) {
+            const std::string* value = ++i < arguments.size() ? &arguments[i] : nullptr;
+            if (!TakeOptionValue(argument, value, &invocation))
+                return BadUsage(argument + " needs " +
+                                (argument == "--state"  ? std::string("a FILE")
+                                 : argument == "--relp" ? std::string("HOST:PORT")
+                                                        : "milliseconds, " + std::to_string(FOLLOW_INTERVAL_MIN_MS) +
+                                                              " to " + std::to_string(FOLLOW_INTERVAL_MAX_MS)));
+        } else if (!TakeOption(argument, &invocation))
+            return BadUsage("unknown option " + argument);
+    }
+    return TakeOperands(std::move(invocation), std::move(operands), fileRequired);
 }
 
 const char* UsageText()
@@ -152,7 +158,7 @@ const char* UsageText()
            "       ndislog report --follow [--utf8] [--json] [--state STATE] [--interval MS] [FILE]\n"
            "       ndislog report --follow --json --relp HOST:PORT [--state STATE]\n"
            "                [--interval MS] [FILE]\n"
-           "       ndislog cause [--english] [--utf8] [--json] CODE...\n"
+           "       ndislog cause [--english] [--utf8] [--json] [--] CODE...\n"
            "       ndislog cause --list [--english] [--utf8] [--json]\n"
            "  report   print the numbered log report of the driver log FILE\n"
            "           (on Windows FILE defaults to ndislog.txt in the Windows directory;\n"
@@ -163,7 +169,8 @@ const char* UsageText()
            "  --interval  read the log every MS milliseconds (100 to 3600000; 3000)\n"
            "  --relp   send each record to the rsyslog centre HOST:PORT (imrelp) instead of\n"
            "           printing it; the place advances only over records the centre took\n"
-           "  cause    print the message for each hexadecimal cause CODE\n"
+           "  cause    print the message for each hexadecimal cause CODE (after --, one\n"
+           "           that starts with -)\n"
            "  --list   print the whole cause catalogue, code and text, in its order\n"
            "  --english  catalogue texts in English\n"
            "  --utf8   convert the output from code page 932 to UTF-8\n"

@@ -32,8 +32,9 @@ struct Invocation {
 };
 
 // Parses the arguments after the program name. `fileRequired` is false where the program
-// knows a default log (Windows). Options may stand anywhere; "--" ends them. For `cause`,
-// only the known options count as options, so "-1" is a code. `cause --list` takes no code.
+// knows a default log (Windows). Options may stand anywhere; "--" ends them. Whatever else
+// starts with '-' is an option too, so an unknown one is bad usage and a code such as "-1"
+// must follow "--". `cause --list` takes no code.
 Invocation ParseCommandLine(const std::vector<std::string>& arguments, bool fileRequired);
 
 // The short usage text, ASCII, ending in a line feed.

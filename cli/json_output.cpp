@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "text_output.h"
+#include "cp932_utf8.h"
 
 namespace {
 
@@ -43,6 +43,22 @@ bool NeedsEscape(std::string_view utf8)
     return false;
 }
 
+// Appends `text` as a JSON string, converted to UTF-8 by `appendUtf8`.
+void AppendQuoted(void (*appendUtf8)(std::string_view, std::string*, bool*), std::string_view text,
+                  std::string* out, bool* lossy)
+{
+    out->push_back('"');
+    const size_t start = out->size();
+    appendUtf8(text, out, lossy);
+    // Most texts need no escape; those that do are escaped from a copy of their UTF-8.
+    if (NeedsEscape(std::string_view(*out).substr(start))) {
+        const std::string utf8 = out->substr(start);
+        out->resize(start);
+        AppendEscaped(utf8, out);
+    }
+    out->push_back('"');
+}
+
 void AppendCode(uint32_t code, std::string* out)
 {
     char digits[16];
@@ -54,16 +70,7 @@ void AppendCode(uint32_t code, std::string* out)
 
 void AppendJsonString(std::string_view cp932, std::string* out, bool* lossy)
 {
-    out->push_back('"');
-    const size_t start = out->size();
-    AppendCp932AsUtf8(cp932, out, lossy);
-    // Most texts need no escape; those that do are escaped from a copy of their UTF-8.
-    if (NeedsEscape(std::string_view(*out).substr(start))) {
-        const std::string utf8 = out->substr(start);
-        out->resize(start);
-        AppendEscaped(utf8, out);
-    }
-    out->push_back('"');
+    AppendQuoted(AppendCp932AsUtf8, cp932, out, lossy);
 }
 
 void AppendJsonRecord(int64_t number, std::string_view generation, const LogRecordParts& parts, std::string* out)
@@ -111,7 +118,7 @@ void AppendJsonLookup(std::string_view input, uint32_t code, const char* text, c
 {
     bool lossy = false;
     out->append("{\"input\":");
-    AppendJsonString(input, out, &lossy);
+    AppendQuoted(AppendArgumentAsUtf8, input, out, &lossy);
     out->append(",\"code\":");
     AppendCode(code, out);
     out->append(",\"text\":");

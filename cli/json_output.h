@@ -37,7 +37,8 @@ private:
 // upper-case hex digits, as the lookup message shows it.
 void AppendJsonCause(const CauseEntry& entry, std::string* out);
 
-// The lookup of what the user typed as a line:
+// The lookup of what the user typed (a command-line argument, in the encoding it came in)
+// as a line:
 //   {"input":"10","code":"0010","text":"...","message":"..."}
 // "text" is the catalogue's text, or null when the code is not in the catalogue; "message"
 // is what the lookup shows. `message` is the composed CP932 message.

@@ -4,7 +4,8 @@
 #include <cerrno>
 #include <cstring>
 
-#include "text_output.h"
+#include "cp932_utf8.h"
+#include "program_texts.h"
 
 namespace {
 
@@ -29,13 +30,13 @@ std::string NoticeText(Notice notice, const std::string& givenPath, int error, b
     const std::string reason = error != 0 ? std::string(" (") + std::strerror(error) + ")" : std::string();
     switch (notice) {
     case Notice::CannotOpen:
-        return "Can't Open " + path + "\n";
+        return CANNOT_OPEN_TEXT + path + "\n";
     case Notice::CannotRead:
         return "ndislog: cannot read " + path + reason + "\n";
     case Notice::ReportCutShort:
         return "ndislog: cannot read " + path + reason + "; the report above is incomplete\n";
     case Notice::NoMemory: {
-        const std::string message = "メモリがありません\n";
+        const std::string message = std::string(NO_MEMORY_TEXT) + "\n";
         return utf8 ? Cp932ToUtf8(message) : message;
     }
     case Notice::Restarted:

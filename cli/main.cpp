@@ -5,6 +5,7 @@
 #include <cstring>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <new>
 #include <string>
@@ -12,6 +13,8 @@
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include "driver_log_path.h"
 #else
 #include <time.h>
 #endif
@@ -22,10 +25,10 @@
 #include "follow.h"
 #include "json_output.h"
 #include "log_stream.h"
+#include "cp932_utf8.h"
 #include "record_format.h"
 #include "relp_output.h"
 #include "socket_connection.h"
-#include "text_output.h"
 
 namespace {
 
@@ -107,11 +110,10 @@ bool WaitOrStop(int milliseconds)
 std::string DefaultLogPath()
 {
 #ifdef _WIN32
-    char directory[MAX_PATH];
-    const UINT length = GetWindowsDirectoryA(directory, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH)
-        return "ndislog.txt";
-    return std::string(directory, length) + "\\" + "ndislog.txt";
+    char* path = NewDriverLogPath();
+    const std::string shown = path ? path : "";
+    std::free(path);
+    return shown;
 #else
     return std::string();
 #endif
@@ -262,8 +264,11 @@ int Run(const Invocation& invocation)
         return EXIT_BAD_USAGE;
     case Command::Report: {
         const std::string path = invocation.file.empty() ? DefaultLogPath() : invocation.file;
-        // The report's CR LF goes out as it is, not doubled by a text-mode stream.
+        // The report's CR LF goes out as it is, not doubled by a text-mode stream. Output
+        // comes in pieces of whole records; unbuffered, each piece is one write, so a
+        // collector reading the file never meets half a record.
         SetBinaryMode(stdout);
+        std::setvbuf(stdout, nullptr, _IONBF, 0);
         TextFormat text(invocation.utf8);
         JsonFormat json;
         RecordFormat& format = invocation.json ? static_cast<RecordFormat&>(json) : text;

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "text_output.h"
+#include "cp932_utf8.h"
 
 namespace {
 

@@ -180,12 +180,18 @@ def main(argv):
         allowed = read_allowed(listing.read())
     with open(argv[2], "rb") as program:
         problems = check_program(program.read(), argv[1], allowed)
-    name = os.path.basename(argv[2])
+    return report(argv[2], problems, "imports and PE header fit the oldest target")
+
+
+def report(program, problems, verdict):
+    """Prints each problem of `program` on its own line, or `verdict` when there is none;
+    returns the exit status."""
+    name = os.path.basename(program)
     for problem in problems:
         print(f"{name}: {problem}")
     if problems:
         return 1
-    print(f"{name}: imports and PE header fit the oldest target")
+    print(f"{name}: {verdict}")
     return 0
 
 

@@ -4,11 +4,24 @@ program relies on: menu IsdnMenu, dialogs ABOUT and CAUSEDISP, icon TARVENO, lan
 
 Usage: check_resources.py PROGRAM.exe      (exit status 0 when every check passes)
 """
+import os
+import re
 import struct
 import sys
 
 LANG_JAPANESE_DEFAULT = 1041
 RT_ICON, RT_MENU, RT_DIALOG, RT_STRING, RT_ACCELERATOR, RT_GROUP_ICON, RT_VERSION = 3, 4, 5, 6, 9, 14, 16
+
+
+def resource_ids():
+    """The menu commands and control ids of app/resource.h, which the .rc file compiles."""
+    header = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "app", "resource.h")
+    with open(header, encoding="ascii") as text:
+        pairs = re.findall(r"^#define\s+(ID\w+)\s+(-?\d+)", text.read(), re.M)
+    return {name: int(value) for name, value in pairs}
+
+
+IDS = resource_ids()
 
 BUTTON, EDIT, STATIC = 0x80, 0x81, 0x82
 NO_ID = 0xFFFF
@@ -36,7 +49,7 @@ DIALOGS = {
     ]),
     "CAUSEDISP": (0x90C80080, (41, 18, 215, 60), "理由表示を参照", [
         (STATIC, NO_ID, LABEL, (15, 8, 28, 8), "コード:"),
-        (EDIT, 155, CODE_FIELD, (44, 6, 110, 12), ""),
+        (EDIT, IDS["IDC_CODE"], CODE_FIELD, (44, 6, 110, 12), ""),
         (BUTTON, 1, GROUP_PUSH, (170, 5, 33, 12), "OK"),
         (BUTTON, 2, PUSH, (170, 23, 33, 12), "ｷｬﾝｾﾙ"),
         (STATIC, NO_ID, LABEL, (27, 32, 132, 16),
@@ -47,13 +60,13 @@ DIALOGS = {
 # (depth, flags, command or None for a popup, label), in template order.
 MENU = [
     (0, MF_POPUP, None, "ﾌｧｲﾙ(\x1eF\x1fｼ)"),
-    (1, 0, 100, "保存(\x1eS\x1fｽ)"),
-    (1, 0, 101, "監視(\x1eT\x1fｽ)"),
+    (1, 0, IDS["IDM_SAVE"], "保存(\x1eS\x1fｽ)"),
+    (1, 0, IDS["IDM_MONITOR"], "監視(\x1eT\x1fｽ)"),
     (1, 0, 0, ""),
-    (1, MF_END, 102, "終了(\x1eE\x1fｲ)"),
+    (1, MF_END, IDS["IDM_EXIT"], "終了(\x1eE\x1fｲ)"),
     (0, MF_POPUP | MF_END, None, "\x08ﾍﾙﾌﾟ(\x1eH\x1fｸ)"),
-    (1, 0, 105, "理由表示(\x1eC\x1fﾁ)"),
-    (1, MF_HELP | MF_END, 103, "バージョン情報(\x1eA\x1fﾁ)... "),
+    (1, 0, IDS["IDM_CAUSE"], "理由表示(\x1eC\x1fﾁ)"),
+    (1, MF_HELP | MF_END, IDS["IDM_ABOUT"], "バージョン情報(\x1eA\x1fﾁ)... "),
 ]
 
 STANDARD_PALETTE = bytes.fromhex(

@@ -13,6 +13,7 @@ import check_resources as checker  # noqa: E402
 
 RT_ICON, RT_MENU, RT_DIALOG, RT_GROUP_ICON = 3, 4, 5, 14
 JA = checker.LANG_JAPANESE_DEFAULT
+IDS = checker.IDS
 
 
 def utf16(text):
@@ -39,7 +40,7 @@ CASES = [
     ((RT_DIALOG, "ABOUT"), set_bytes(14, struct.pack("<h", 134)), "ABOUT position and size"),
     ((RT_DIALOG, "CAUSEDISP"), replace(b"\xff\xff\x81\x00", b"\xff\xff\x82\x00"),
      "CAUSEDISP control 2 class"),
-    ((RT_DIALOG, "CAUSEDISP"), replace(struct.pack("<hH", 12, 155), struct.pack("<hH", 12, 156)),
+    ((RT_DIALOG, "CAUSEDISP"), replace(struct.pack("<hH", 12, IDS["IDC_CODE"]), struct.pack("<hH", 12, IDS["IDC_CODE"] + 1)),
      "CAUSEDISP control 2 id"),
     ((RT_DIALOG, "CAUSEDISP"), replace(utf16("ｷｬﾝｾﾙ"), utf16("ｷｬﾝｾﾘ")),
      "CAUSEDISP control 4 text"),
@@ -53,10 +54,10 @@ CASES = [
      "ABOUT control 8 style"),
     ((RT_MENU, "ISDNMENU"), replace(utf16("F\x1fｼ"), utf16("F\x1eｼ")), "menu entry 1"),
     ((RT_MENU, "ISDNMENU"), replace(utf16("\x08ﾍ"), utf16(" ﾍ")), "menu entry 6"),
-    ((RT_MENU, "ISDNMENU"), replace(struct.pack("<HH", 0x4080, 103), struct.pack("<HH", 0x80, 103)),
+    ((RT_MENU, "ISDNMENU"), replace(struct.pack("<HH", 0x4080, IDS["IDM_ABOUT"]), struct.pack("<HH", 0x80, IDS["IDM_ABOUT"])),
      "menu entry 8"),
     ((RT_MENU, "ISDNMENU"), replace(utf16("... "), utf16("...\0")), "menu entry 8"),
-    ((RT_MENU, "ISDNMENU"), replace(struct.pack("<HH", 0, 101), struct.pack("<HH", 8, 101)),
+    ((RT_MENU, "ISDNMENU"), replace(struct.pack("<HH", 0, IDS["IDM_MONITOR"]), struct.pack("<HH", 8, IDS["IDM_MONITOR"])),
      "menu entry 3"),
     ((RT_ICON, 1), set_bytes(40 + 7 * 4, b"\xc1"), "icon palette"),
     ((RT_ICON, 1), set_bytes(14, b"\x08"), "icon image header (size, width, height, planes, bits, compression)"),

@@ -30,7 +30,7 @@ TEST(JsonString, ConvertsAndEscapes)
         {"Japanese", "回線切断", Utf8(u8"\"回線切断\""), false},
         {"trail byte 0x5C is no backslash", "\x95\x5C", Utf8(u8"\"表\""), false},
         {"half-width katakana", "ﾁｬﾈﾙ", Utf8(u8"\"ﾁｬﾈﾙ\""), false},
-        {"stray byte", "a\x80z", "\"a\xEF\xBF\xBDz\"", true},
+        {"unassigned pair", "a\x82z", "\"a\xEF\xBF\xBDz\"", true},
         {"lead byte before a quote", "\x82\"", "\"\xEF\xBF\xBD\\\"\"", true},
         {"empty", "", "\"\"", false},
     };
@@ -70,9 +70,9 @@ TEST(JsonRecord, OneLinePerRecordFromTheSplit)
               RecordLine(3, "0017.回線切断,0x43534944\n"));
     // Any of the three texts losing a byte marks the record.
     EXPECT_EQ("{\"record\":4,\"head\":\"\xEF\xBF\xBD\",\"message\":\"m\",\"decoded\":\"\",\"lossy\":true}\n",
-              RecordLine(4, "\xFD.m,\n"));
+              RecordLine(4, "\x82.m,\n"));
     EXPECT_EQ("{\"record\":5,\"head\":\"h\",\"message\":\"m\",\"decoded\":\" (\xEF\xBF\xBD" "1234567)\",\"lossy\":true}\n",
-              RecordLine(5, "h.m,0x\xFD" "1234567\n"));
+              RecordLine(5, "h.m,0x\x82" "1234567\n"));
 }
 
 TEST(JsonCause, RowsAndLookups)

@@ -4,21 +4,18 @@
 #include <string>
 #include <vector>
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <time.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include "cause_catalogue.h"
+#include "child_process.h"
 #include "command_line.h"
+#include "cp932_utf8.h"
 #include "follow.h"
-#include "log_stream.h"
 #include "log_report.h"
+#include "log_stream.h"
 #include "temp_files.h"
-#include "text_output.h"
 
 namespace {
 
@@ -32,34 +29,7 @@ struct Outcome {
 pid_t Start(std::vector<std::string> arguments, const std::string& outPath, const std::string& errPath)
 {
     arguments.insert(arguments.begin(), NDISLOG_PROGRAM);
-    std::vector<char*> argv;
-    for (std::string& argument : arguments)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    const pid_t child = fork();
-    if (child == 0) {
-        const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (out >= 0 && err >= 0 && dup2(out, 1) >= 0 && dup2(err, 2) >= 0)
-            execv(argv[0], argv.data());
-        _exit(127);
-    }
-    return child;
-}
-
-// Waits at most `seconds` for the child to end (then kills it); its exit code, or -1.
-int WaitForExit(pid_t child, int seconds)
-{
-    for (int tick = 0; tick <= seconds * 20; ++tick) {
-        int status = 0;
-        if (waitpid(child, &status, WNOHANG) == child)
-            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        timespec pause = {0, 50 * 1000 * 1000};
-        nanosleep(&pause, nullptr);
-    }
-    kill(child, SIGKILL);
-    waitpid(child, nullptr, 0);
-    return -1;
+    return StartProcess(arguments, outPath, errPath);
 }
 
 // Runs the program to its end. With `outPath` named, standard output goes there unread.
@@ -136,7 +106,7 @@ TEST(Program, OutputsAndExitCodes)
         {{"report", "--json", MISSING_LOG}, 1, "", "Can't Open " + MISSING_LOG + "\n"},
         {{"report", "--utf8", SAMPLE}, 0, Cp932ToUtf8(SAMPLE_REPORT), ""},
         {{"cause", "4"}, 0, "未定義理由表示 : CODE=0004h\n", ""},
-        {{"cause", "10", "-1", "zz"},
+        {{"cause", "10", "--", "-1", "zz"},
          0, "理由表示 : 正常切断\n未定義理由表示 : CODE=FFFFFFFFh\n理由表示 : 不明な理由コード\n", ""},
         // 29 characters are kept, as in the lookup dialog: the 30th is dropped.
         {{"cause", std::string(27, '0') + "10", std::string(28, '0') + "10"},
@@ -153,7 +123,14 @@ TEST(Program, OutputsAndExitCodes)
               u8"{\"input\":\"zz\",\"code\":\"FFFF\",\"text\":\"不明な理由コード\","
               u8"\"message\":\"理由表示 : 不明な理由コード\"}\n"),
          ""},
+        // A UTF-8 argument is shown as it was typed.
+        {{"cause", "--json", Utf8(u8"１０")},
+         0,
+         Utf8(u8"{\"input\":\"１０\",\"code\":\"FFFF\",\"text\":\"不明な理由コード\","
+              u8"\"message\":\"理由表示 : 不明な理由コード\"}\n"),
+         ""},
         {{"cause", "--list", "10"}, 2, "", "usage"},
+        {{"cause", "-list"}, 2, "", "usage"},
     };
     for (const auto& testCase : cases) {
         const std::string name = testCase.arguments.empty() ? "(none)" : testCase.arguments.back();
@@ -224,8 +201,8 @@ TEST(Program, FailedWriteIsToldApart)
 TEST(Program, ReportReadsStandardInput)
 {
     TempFolder folder;
-    const std::string command = std::string(NDISLOG_PROGRAM) + " report - <'" + SAMPLE + "' >'" + folder.File("out") + "'";
-    EXPECT_EQ(0, std::system(command.c_str()));
+    const pid_t child = StartProcess({NDISLOG_PROGRAM, "report", "-"}, folder.File("out"), "", SAMPLE);
+    EXPECT_EQ(0, WaitForExit(child, 30));
     EXPECT_EQ(SAMPLE_REPORT, ReadFile(folder.File("out")));
 }
 

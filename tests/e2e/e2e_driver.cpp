@@ -12,18 +12,11 @@
 #include <vector>
 
 #include "e2e_harness.h"
+#include "resource.h"
 
 using namespace e2e;
 
 namespace {
-
-// Commands of the program's menu.
-constexpr WPARAM CMD_SAVE = 100;
-constexpr WPARAM CMD_MONITOR = 101;
-constexpr WPARAM CMD_EXIT = 102;
-constexpr WPARAM CMD_ABOUT = 103;
-constexpr WPARAM CMD_CAUSE = 105;
-constexpr int CODE_FIELD = 155;
 
 // The program refreshes every 3000 ms while monitoring; the waits leave room around that.
 constexpr DWORD PERIOD_MS = 3000;
@@ -241,13 +234,13 @@ void ResourcesAreJapanese()
 
     const MenuEntry expected[] = {
         {0x10, 0, Label(u"ﾌｧｲﾙ", u'F', u"ｼ")},
-        {0x00, 100, Label(u"保存", u'S', u"ｽ")},
-        {0x00, 101, Label(u"監視", u'T', u"ｽ")},
+        {0x00, IDM_SAVE, Label(u"保存", u'S', u"ｽ")},
+        {0x00, IDM_MONITOR, Label(u"監視", u'T', u"ｽ")},
         {0x00, 0, u""},
-        {0x80, 102, Label(u"終了", u'E', u"ｲ")},
+        {0x80, IDM_EXIT, Label(u"終了", u'E', u"ｲ")},
         {0x90, 0, Label(u"\bﾍﾙﾌﾟ", u'H', u"ｸ")},
-        {0x00, 105, Label(u"理由表示", u'C', u"ﾁ")},
-        {0x4080, 103, Label(u"バージョン情報", u'A', u"ﾁ") + u"... "},
+        {0x00, IDM_CAUSE, Label(u"理由表示", u'C', u"ﾁ")},
+        {0x4080, IDM_ABOUT, Label(u"バージョン情報", u'A', u"ﾁ") + u"... "},
     };
     CheckNumber("menu entries", std::size(expected), seen.size());
     for (size_t i = 0; i < std::size(expected) && i < seen.size(); ++i) {
@@ -285,7 +278,7 @@ void MonitorRefreshes()
     // Lines written before monitoring is switched on may only show with the first tick.
     AppendFileBytes(LogPath(), NumberedLines(4, 2, "Second"));
     std::string second = CoreReport(LogPath());
-    SendCommand(main, CMD_MONITOR);
+    SendCommand(main, IDM_MONITOR);
     DWORD switchedOn = GetTickCount();
     Check(!WaitFor([&] { return TextOf(view) != first; }, QUIET_MS),
           "no refresh right after monitoring is switched on");
@@ -310,14 +303,14 @@ void MonitorRefreshes()
           "refreshes go on after the log was emptied");
 
     // Switched off: no more refreshes.
-    SendCommand(main, CMD_MONITOR);
+    SendCommand(main, IDM_MONITOR);
     AppendFileBytes(LogPath(), NumberedLines(9, 1, "Fourth"));
     std::string fourth = CoreReport(LogPath());
     Pause(PERIOD_MS + 1500);
     CheckBytes("log view with monitoring off", third, TextOf(view));
 
     // And on again.
-    SendCommand(main, CMD_MONITOR);
+    SendCommand(main, IDM_MONITOR);
     Check(WaitFor([&] { return TextOf(view) == fourth; }, TICK_DEADLINE_MS),
           "monitoring switched on again refreshes");
 }
@@ -329,7 +322,7 @@ void MonitorLogDeleted()
     HWND main = StartShown(program);
     HWND view = program.LogView(main);
     std::string kept = TextOf(view);
-    SendCommand(main, CMD_MONITOR);
+    SendCommand(main, IDM_MONITOR);
     RemoveFile(LogPath());
 
     HWND box = program.WaitDialog(ERROR_CAPTION, TICK_DEADLINE_MS);
@@ -379,7 +372,7 @@ void MonitorLogHeldOpen()
 
     driverWrites("0003.Half written,0x4E4E4F43");
     const std::string partial = CoreReport(LogPath());
-    SendCommand(main, CMD_MONITOR);
+    SendCommand(main, IDM_MONITOR);
     Check(WaitFor([&] { return TextOf(view) == partial; }, TICK_DEADLINE_MS),
           "a refresh shows the unfinished last line as far as it goes");
     CheckBytes("log view with the unfinished line", partial, TextOf(view));
@@ -408,7 +401,7 @@ void CommandWithNotificationCode()
 
     // Sent, so each has been handled when its send returns; one that opened a dialog would
     // hold its send and fail the case.
-    for (WPARAM id : {CMD_SAVE, CMD_MONITOR, CMD_EXIT, CMD_ABOUT, CMD_CAUSE})
+    for (WPARAM id : {IDM_SAVE, IDM_MONITOR, IDM_EXIT, IDM_ABOUT, IDM_CAUSE})
         SendCommand(main, MAKEWPARAM(id, 1));
     Pause(PERIOD_MS + 1500);
     Require(program.Running(), "the program still runs");
@@ -445,7 +438,7 @@ HWND FileNameField(HWND dialog)
 
 HWND OpenSaveDialog(Program& program, HWND main)
 {
-    PostCommand(main, CMD_SAVE);
+    PostCommand(main, IDM_SAVE);
     HWND dialog = program.WaitDialog(SAVE_TITLE, UI_MS);
     Check(GetWindow(dialog, GW_OWNER) == main, "the Save dialog is owned by the main window");
     return dialog;
@@ -639,7 +632,7 @@ void SavePausesMonitoring()
     HWND main = StartShown(program);
     HWND view = program.LogView(main);
     std::string before = TextOf(view);
-    SendCommand(main, CMD_MONITOR);
+    SendCommand(main, IDM_MONITOR);
     HWND dialog = OpenSaveDialog(program, main);
     AppendFileBytes(LogPath(), NumberedLines(3, 1, "During"));
     std::string during = CoreReport(LogPath());
@@ -669,7 +662,7 @@ void SavePausesMonitoring()
 
 HWND OpenCauseDialog(Program& program, HWND main)
 {
-    PostCommand(main, CMD_CAUSE);
+    PostCommand(main, IDM_CAUSE);
     HWND dialog = program.WaitDialog(CAUSE_TITLE, UI_MS);
     Check(GetWindow(dialog, GW_OWNER) == main, "the lookup dialog is owned by the main window");
     return dialog;
@@ -679,7 +672,7 @@ HWND OpenCauseDialog(Program& program, HWND main)
 std::string LookUp(Program& program, HWND main, const std::string& entry)
 {
     HWND dialog = OpenCauseDialog(program, main);
-    HWND field = GetDlgItem(dialog, CODE_FIELD);
+    HWND field = GetDlgItem(dialog, IDC_CODE);
     Require(field != nullptr, "the lookup dialog has the code field 155");
     Check(FocusOf(dialog) == field, "the code field has the focus");
     SetTextOf(field, entry);
@@ -728,7 +721,7 @@ void CauseEntryKept()
     HWND main = StartShown(program);
 
     HWND dialog = OpenCauseDialog(program, main);
-    CheckBytes("field at the first opening", "", DialogItemText(dialog, CODE_FIELD));
+    CheckBytes("field at the first opening", "", DialogItemText(dialog, IDC_CODE));
     PostCommand(dialog, MAKEWPARAM(IDCANCEL, BN_CLICKED), (LPARAM)GetDlgItem(dialog, IDCANCEL));
     Require(program.WaitGone(dialog, UI_MS), "Cancel closes the dialog");
 
@@ -739,8 +732,8 @@ void CauseEntryKept()
     const Closing closings[] = {{"Cancel"}, {"Esc"}, {"close box"}};
     for (const Closing& closing : closings) {
         dialog = OpenCauseDialog(program, main);
-        CheckBytes(std::string("field before ") + closing.how, "10", DialogItemText(dialog, CODE_FIELD));
-        HWND field = GetDlgItem(dialog, CODE_FIELD);
+        CheckBytes(std::string("field before ") + closing.how, "10", DialogItemText(dialog, IDC_CODE));
+        HWND field = GetDlgItem(dialog, IDC_CODE);
         SetTextOf(field, "33");
         if (std::strcmp(closing.how, "Cancel") == 0)
             PostCommand(dialog, MAKEWPARAM(IDCANCEL, BN_CLICKED), (LPARAM)GetDlgItem(dialog, IDCANCEL));
@@ -753,7 +746,7 @@ void CauseEntryKept()
               std::string(closing.how) + " shows no answer");
     }
     dialog = OpenCauseDialog(program, main);
-    CheckBytes("field after the closings", "10", DialogItemText(dialog, CODE_FIELD));
+    CheckBytes("field after the closings", "10", DialogItemText(dialog, IDC_CODE));
     PostCommand(dialog, MAKEWPARAM(IDCANCEL, BN_CLICKED), (LPARAM)GetDlgItem(dialog, IDCANCEL));
     Require(program.WaitGone(dialog, UI_MS), "Cancel closes the dialog");
 
@@ -763,7 +756,7 @@ void CauseEntryKept()
     Require(entry.size() == 40, "the long entry has 40 characters");
     CheckBytes("answer for a 40-character entry", "理由表示 : 正常切断", LookUp(program, main, entry));
     dialog = OpenCauseDialog(program, main);
-    CheckBytes("field after a 40-character entry", first29, DialogItemText(dialog, CODE_FIELD));
+    CheckBytes("field after a 40-character entry", first29, DialogItemText(dialog, IDC_CODE));
     PostCommand(dialog, MAKEWPARAM(IDCANCEL, BN_CLICKED), (LPARAM)GetDlgItem(dialog, IDCANCEL));
     Require(program.WaitGone(dialog, UI_MS), "Cancel closes the dialog");
 }
@@ -775,7 +768,7 @@ void CauseDialogKeepsMonitoring()
     Program program(ProgramPath);
     HWND main = StartShown(program);
     HWND view = program.LogView(main);
-    SendCommand(main, CMD_MONITOR);
+    SendCommand(main, IDM_MONITOR);
     HWND dialog = OpenCauseDialog(program, main);
     AppendFileBytes(LogPath(), NumberedLines(3, 1, "Behind"));
     std::string behind = CoreReport(LogPath());
@@ -794,7 +787,7 @@ void AboutBox()
     HWND main = StartShown(program);
     const char* ways[] = {"OK button", "Enter", "Esc"};
     for (const char* way : ways) {
-        PostCommand(main, CMD_ABOUT);
+        PostCommand(main, IDM_ABOUT);
         HWND about = program.WaitDialog(ABOUT_TITLE, UI_MS);
         Check(GetWindow(about, GW_OWNER) == main, "the About box is owned by the main window");
         HWND ok = GetDlgItem(about, IDOK);
@@ -827,7 +820,7 @@ void EndBy(UINT message, WPARAM wParam)
     CheckNumber("exit code", 0, (long long)program.WaitExit(UI_MS));
 }
 
-void ExitFromMenu() { EndBy(WM_COMMAND, CMD_EXIT); }
+void ExitFromMenu() { EndBy(WM_COMMAND, IDM_EXIT); }
 void CloseBox() { EndBy(WM_CLOSE, 0); }
 void CloseFromSystemMenu() { EndBy(WM_SYSCOMMAND, SC_CLOSE); }
 

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "find_main_window.h"
 #include "log_report.h"
 
 namespace e2e {
@@ -454,13 +455,8 @@ DWORD Program::WaitExit(DWORD timeoutMs)
 
 HWND Program::FindMain(DWORD timeoutMs)
 {
-    HWND main = nullptr;
-    WaitFor([&] {
-        for (HWND window : TopLevelWindows(Id()))
-            if (ClassOf(window) == "Tarveno") main = window;
-        return main != nullptr || !Running();
-    }, timeoutMs);
-    Require(main != nullptr, "a window of class \"Tarveno\" appears");
+    HWND main = WaitForMainWindow(info_, timeoutMs);
+    Require(main != nullptr, std::string("a window of class \"") + MAIN_WINDOW_CLASS + "\" appears");
     return main;
 }
 

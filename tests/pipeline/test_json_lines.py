@@ -31,9 +31,10 @@ CLEAN_LINES = [
     b"cut.short,0x12\r",           # a value cut short keeps the lone CR in its piece
     b"tab\t.head,a,b,c,d,0x41424344",
     b".,",
+    b"\x80\xa0.\xfd\xfe\xff,",       # single bytes that Windows' code page 932 maps too
 ]
 # Lines whose bytes are partly no code page 932 character, each still a record.
-LOSSY_LINES = [b"\x80.m,", b"h.\xa0,", b"h.m\x82,0x41424344", b"h.m,0x\xfd1234567", b"\xfd\xfe\xff.\x85\x40,"]
+LOSSY_LINES = [b"\x82.m,", b"h.\x81\xfd,", b"h.m\x82,0x41424344", b"h.m,0x\x821234567", b"h.\x85\x40,"]
 
 
 def records(text):

@@ -57,10 +57,11 @@ def mixed_log():
 
 
 def odd_log():
-    """Bytes that code page 932 has no character for, control bytes, quotes and backslashes,
-    for the JSON Lines: the Windows converter must give up the same bytes as the native one."""
+    """Bytes that code page 932 has no character for, the single bytes only Windows' table
+    maps, control bytes, quotes and backslashes, for the JSON Lines and --utf8: the Windows
+    converter must give the same characters and give up the same bytes as the native one."""
     return ("0017.回線切断,0x43534944\r\n".encode("cp932")
-            + b"\x80.m\x01\t\x82,0x\xfd1234567\r\n"
+            + b"\x80\xa0.m\x01\t\x82\xfe\xff,0x\xfd1234567\r\n"
             + b'h\\.\x85\x40"q",0x207F5C22\r\n'
             + "ﾁｬﾈﾙ.\x7f,0x12\r".encode("cp932") + b"\r\n")
 
@@ -89,6 +90,29 @@ def read_text(path):
         return ""
 
 
+def code_log(codes):
+    """The byte sequences as the messages of records, 480 two-byte codes to a line."""
+    text = b"".join(codes)
+    return b"".join(b"t." + text[at:at + 960] + b",\r\n" for at in range(0, len(text), 960))
+
+
+def decodes(code):
+    try:
+        code.decode("cp932")
+        return True
+    except UnicodeDecodeError:
+        return False
+
+
+# Every lead byte with every trail byte, assigned or not; and every character beyond ASCII
+# that Windows' code page 932 has, as Python's 'cp932' codec holds its table (the single
+# bytes put in pairs with themselves, so that no line cuts a pair).
+PAIRS = [bytes([lead, trail]) for lead in [*range(0x81, 0xA0), *range(0xE0, 0xFD)]
+         for trail in [*range(0x40, 0x7F), *range(0x80, 0xFD)]]
+CHARACTERS = [bytes([byte, byte]) for byte in range(0x80, 0x100) if decodes(bytes([byte]))] + \
+             [pair for pair in PAIRS if decodes(pair)]
+
+
 def lines(data):
     """Text output compared line by line: the Windows runtime writes CR LF in text mode."""
     return data.replace(b"\r\n", b"\n")
@@ -114,7 +138,8 @@ def main(state_dir, program, native, sample):
     work = tempfile.mkdtemp(prefix="companion-", dir=os.path.join(state["PREFIX"], "drive_c"))
     check = Check()
     try:
-        logs = {"sample": open(sample, "rb").read(), "mixed": mixed_log(), "empty": b"", "odd": odd_log()}
+        logs = {"sample": open(sample, "rb").read(), "mixed": mixed_log(), "empty": b"", "odd": odd_log(),
+                "pairs": code_log(PAIRS), "characters": code_log(CHARACTERS)}
         for name, data in logs.items():
             with open(os.path.join(work, name + ".txt"), "wb") as log:
                 log.write(data)
@@ -135,6 +160,12 @@ def main(state_dir, program, native, sample):
                 expected = native_run("report", *options, os.path.join(work, name + ".txt"))
                 actual = wine("report", *options, folder + name + ".txt")
                 check.equal(f"report {' '.join(options)} {name}", expected, actual)
+
+        # The one table of both: Windows' own.
+        report = native_run("report", os.path.join(work, "characters.txt"))[1]
+        check.equal("--utf8 of every character, as Windows' table gives it",
+                    report.decode("cp932").encode("utf-8"),
+                    wine("report", "--utf8", folder + "characters.txt")[1])
 
         # No file named: the driver log in the Windows directory.
         shutil.copyfile(os.path.join(work, "mixed.txt"), driver_log)
@@ -163,7 +194,9 @@ def main(state_dir, program, native, sample):
                         (status, out, lines(err)))
 
         # The cause lookup: the dialog's texts, as the native companion prints them.
-        codes = ["10", "0x1f", "ff00", "zz", "-1", "FFFF", "0101", " 1F"]
+        # Codes that start with '-' follow "--"; a Japanese one comes in the ANSI code page
+        # on Windows and in UTF-8 natively, and "input" must show it alike.
+        codes = ["10", "0x1f", "ff00", "zz", "FFFF", "0101", " 1F", "--", "-1", "ログ"]
         for options in ([], ["--english"], ["--utf8"]):
             status, out, err = native_run("cause", *options, *codes)
             expected = (status, out, err)
@@ -205,7 +238,7 @@ def main(state_dir, program, native, sample):
         check.equal("help", native_run("--help"), tuple(lines(part) if isinstance(part, bytes)
                                                          else part for part in wine("--help")))
         for arguments in ([], ["cause"], ["report", "--bogus"], ["report", "a.txt", "b.txt"],
-                          ["frobnicate"]):
+                          ["frobnicate"], ["cause", "-list"]):
             status, out, err = wine(*arguments)
             check.equal(f"bad usage {arguments}", (EXIT_BAD_USAGE, b"", True),
                         (status, out, lines(err).startswith(b"ndislog: ")))

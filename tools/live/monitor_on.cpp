@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <string>
 
+#include "find_main_window.h"
 #include "resource.h"
 
 namespace {
@@ -17,16 +18,6 @@ constexpr DWORD WINDOW_WAIT_MS = 30000;
 constexpr DWORD REFRESH_WAIT_MS = 10000;
 constexpr DWORD STEP_MS = 100;
 constexpr UINT SEND_TIMEOUT_MS = 2000;
-
-BOOL CALLBACK FindMainWindow(HWND window, LPARAM found)
-{
-    char className[32];
-    if (GetClassNameA(window, className, sizeof className) && std::string(className) == "Tarveno") {
-        *reinterpret_cast<HWND*>(found) = window;
-        return FALSE;
-    }
-    return TRUE;
-}
 
 // The view's text length, asked of the program itself: another process's edit control does
 // not answer GetWindowTextLength. -1 when it does not answer.
@@ -41,12 +32,7 @@ long long ViewTextLength(HWND view)
 // Switches monitoring on in the program's main window; false when that cannot be seen.
 bool SwitchMonitoringOn(const PROCESS_INFORMATION& program)
 {
-    HWND window = nullptr;
-    for (DWORD waited = 0; !window && waited < WINDOW_WAIT_MS; waited += STEP_MS) {
-        EnumThreadWindows(program.dwThreadId, FindMainWindow, reinterpret_cast<LPARAM>(&window));
-        if (!window && WaitForSingleObject(program.hProcess, STEP_MS) == WAIT_OBJECT_0)
-            break;  // the program ended first
-    }
+    const HWND window = WaitForMainWindow(program, WINDOW_WAIT_MS);
     const HWND view = window ? FindWindowExA(window, nullptr, "Edit", nullptr) : nullptr;
     if (!view) {
         std::fprintf(stderr, "monitor_on: no ndislogview window with a log view appeared\n");

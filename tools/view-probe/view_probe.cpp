@@ -13,9 +13,12 @@
 #include <string>
 #include <vector>
 
+#include "driver_log_path.h"
+#include "find_main_window.h"
+#include "resource.h"
+
 namespace {
 
-constexpr WPARAM CMD_MONITOR = 101;
 constexpr DWORD START_DEADLINE_MS = 10 * 60 * 1000;
 constexpr UINT ANSWER_DEADLINE_MS = 10 * 60 * 1000;
 constexpr DWORD PROBE_GAP_MS = 20;
@@ -41,25 +44,6 @@ double Now()
     return 1000.0 * static_cast<double>(count.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 
-struct Search {
-    DWORD processId;
-    HWND found;
-};
-
-BOOL CALLBACK FindMainWindow(HWND window, LPARAM context)
-{
-    auto* search = reinterpret_cast<Search*>(context);
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    char name[32] = {};
-    GetClassNameA(window, name, sizeof name);
-    if (owner == search->processId && std::string(name) == "Tarveno" && IsWindowVisible(window)) {
-        search->found = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
 // Milliseconds until the window has answered one sent message.
 double TimeAnswer(HWND window, UINT message, WPARAM wParam)
 {
@@ -80,11 +64,11 @@ int main(int argc, char** argv)
     const std::string source = argv[2];
     const double monitorMs = 1000.0 * std::atof(argv[3]);
 
-    char directory[MAX_PATH] = {};
-    const UINT length = GetWindowsDirectoryA(directory, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH)
+    char* logPath = NewDriverLogPath();
+    if (!logPath)
         Die("no Windows directory");
-    const std::string log = std::string(directory) + "\\ndislog.txt";
+    const std::string log = logPath;
+    std::free(logPath);
     if (!CopyFileA(source.c_str(), log.c_str(), FALSE))
         Die("cannot copy " + source + " to " + log);
     WIN32_FILE_ATTRIBUTE_DATA attributes;
@@ -101,32 +85,26 @@ int main(int argc, char** argv)
         Die("cannot start " + program);
 
     // Shown means the first refresh is done; answering means it has painted and is idle.
-    Search search{process.dwProcessId, nullptr};
-    while (!search.found) {
-        if (Now() - started > START_DEADLINE_MS)
-            Die("the main window did not appear");
-        if (WaitForSingleObject(process.hProcess, 0) == WAIT_OBJECT_0)
-            Die("the program ended during start-up");
-        EnumWindows(FindMainWindow, reinterpret_cast<LPARAM>(&search));
-        Sleep(5);
-    }
-    TimeAnswer(search.found, WM_NULL, 0);
+    const HWND window = WaitForMainWindow(process, START_DEADLINE_MS, true);
+    if (!window)
+        Die("the main window did not appear before the program ended or the deadline");
+    TimeAnswer(window, WM_NULL, 0);
     const double startUpMs = Now() - started;
 
     // Sent, so that the monitor's period starts before the first probe.
-    TimeAnswer(search.found, WM_COMMAND, CMD_MONITOR);
+    TimeAnswer(window, WM_COMMAND, IDM_MONITOR);
     std::vector<double> stalls;
     double longest = 0;
     const double monitorStart = Now();
     while (Now() - monitorStart < monitorMs) {
-        const double answer = TimeAnswer(search.found, WM_NULL, 0);
+        const double answer = TimeAnswer(window, WM_NULL, 0);
         longest = std::max(longest, answer);
         if (answer > STALL_MS)
             stalls.push_back(answer);
         Sleep(PROBE_GAP_MS);
     }
 
-    PostMessageA(search.found, WM_CLOSE, 0, 0);
+    PostMessageA(window, WM_CLOSE, 0, 0);
     if (WaitForSingleObject(process.hProcess, 60000) != WAIT_OBJECT_0)
         TerminateProcess(process.hProcess, 1);
     CloseHandle(process.hThread);

@@ -1,7 +1,9 @@
 // The platform converts each character: iconv on POSIX, MultiByteToWideChar and
 // WideCharToMultiByte on Windows. Splitting into characters is done here, so both
-// platforms treat broken bytes alike.
-#include "text_output.h"
+// platforms treat broken bytes alike. iconv's CP932 gives every pair what Windows gives it
+// (as does Python's 'cp932' codec); of the single bytes it lacks the five that Windows maps
+// beyond the JIS table, so those are mapped here.
+#include "cp932_utf8.h"
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -28,6 +30,19 @@ bool IsTrailByte(unsigned char c)
 bool IsSingleByte(unsigned char c)
 {
     return c < 0x80 || (c >= 0xA1 && c <= 0xDF);  // ASCII and half-width katakana
+}
+
+// The UTF-8 of the single bytes that Windows maps outside the JIS table; null for others.
+const char* WindowsOnlySingleByte(unsigned char c)
+{
+    switch (c) {
+    case 0x80: return "\xC2\x80";      // U+0080
+    case 0xA0: return "\xEF\xA3\xB0";  // U+F8F0
+    case 0xFD: return "\xEF\xA3\xB1";  // U+F8F1
+    case 0xFE: return "\xEF\xA3\xB2";  // U+F8F2
+    case 0xFF: return "\xEF\xA3\xB3";  // U+F8F3
+    default: return nullptr;
+    }
 }
 
 #ifdef _WIN32
@@ -86,6 +101,29 @@ private:
     iconv_t handle_;
 };
 
+// Bytes of the valid UTF-8 character that `text` starts with; 0 when it starts none (a
+// stray or cut byte, an overlong form, a surrogate, a value past U+10FFFF).
+size_t Utf8CharacterSize(std::string_view text)
+{
+    const unsigned char lead = static_cast<unsigned char>(text[0]);
+    if (lead < 0x80)
+        return 1;
+    const size_t size = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
+    if (size == 0 || lead > 0xF4 || text.size() < size)
+        return 0;
+    char32_t value = lead & (0x7F >> size);
+    for (size_t i = 1; i < size; ++i) {
+        const unsigned char next = static_cast<unsigned char>(text[i]);
+        if ((next & 0xC0) != 0x80)
+            return 0;
+        value = value << 6 | (next & 0x3F);
+    }
+    static constexpr char32_t LEAST[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (value < LEAST[size] || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
+        return 0;
+    return size;
+}
+
 #endif
 
 }  // namespace
@@ -112,14 +150,19 @@ void AppendCp932AsUtf8(std::string_view text, std::string* out, bool* lossy)
             ++at;
             continue;
         }
+        if (const char* utf8 = WindowsOnlySingleByte(c)) {
+            out->append(utf8);
+            ++at;
+            continue;
+        }
         int size = 0;
         if (IsSingleByte(c))
             size = 1;
         else if (IsLeadByte(c) && at + 1 < text.size() && IsTrailByte(static_cast<unsigned char>(text[at + 1])))
             size = 2;
         if (size == 0) {
-            // A stray byte, or a lead byte whose follower cannot end a pair: only the first
-            // byte is given up, the next may start a character of its own.
+            // A lead byte whose follower cannot end a pair: only the lead byte is given up,
+            // the next may start a character of its own.
             out->append(REPLACEMENT);
             *lossy = true;
             size = 1;
@@ -133,6 +176,41 @@ void AppendCp932AsUtf8(std::string_view text, std::string* out, bool* lossy)
         at += static_cast<size_t>(size);
     }
 }
+
+#ifdef _WIN32
+
+// The runtime made the arguments from the wide command line, so they hold no invalid bytes:
+// what the ANSI code page lacks is already '?'.
+void AppendArgumentAsUtf8(std::string_view argument, std::string* out, bool*)
+{
+    const int size = static_cast<int>(argument.size());
+    std::wstring wide(argument.size(), L'\0');  // never more UTF-16 units than bytes
+    const int wideCount = MultiByteToWideChar(CP_ACP, 0, argument.data(), size, wide.data(), size);
+    const size_t start = out->size();
+    out->resize(start + static_cast<size_t>(wideCount) * 3);  // at most 3 bytes a unit
+    const int count = WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideCount, out->data() + start,
+                                          wideCount * 3, nullptr, nullptr);
+    out->resize(start + static_cast<size_t>(count));
+}
+
+#else
+
+void AppendArgumentAsUtf8(std::string_view argument, std::string* out, bool* lossy)
+{
+    for (size_t at = 0; at < argument.size();) {
+        const size_t size = Utf8CharacterSize(argument.substr(at));
+        if (size == 0) {
+            out->append(REPLACEMENT);
+            *lossy = true;
+            ++at;
+        } else {
+            out->append(argument.substr(at, size));
+            at += size;
+        }
+    }
+}
+
+#endif
 
 bool WriteText(std::FILE* stream, std::string_view text, bool utf8)
 {
