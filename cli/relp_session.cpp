@@ -83,6 +83,43 @@ struct InFlight {
     bool confirmed;
 };
 
+// Appends the syslog command of the line at `*next` in `piece` to `out`, numbered after
+// `*txnr`, and moves `*next` past the line. False, with nothing appended, for an empty line.
+bool FrameRecord(std::string_view piece, const std::string& header, size_t* next, uint32_t* txnr, std::string* out)
+{
+    size_t end = piece.find('\n', *next);
+    end = end == std::string_view::npos ? piece.size() : end + 1;
+    std::string_view line = piece.substr(*next, end - *next);
+    if (!line.empty() && line.back() == '\n')
+        line.remove_suffix(1);
+    *next = end;
+    if (line.empty())
+        return false;
+    std::string message = header;
+    message.append(line);
+    *txnr = NextRelpTxnr(*txnr);
+    AppendRelpFrame(*txnr, "syslog", message, out);
+    return true;
+}
+
+// Marks the record that `answer` answers as taken; the failure when the answer is anything
+// but a 200 to a record on the way (`*code` then holds a code other than 200).
+RelpFailure TakeAnswer(const RelpFrame& answer, std::deque<InFlight>* inFlight, int* code)
+{
+    if (answer.command == "serverclose")
+        return RelpFailure::Dropped;
+    *code = RelpResponseCode(answer.data);
+    auto record = inFlight->begin();
+    while (record != inFlight->end() && (record->txnr != answer.txnr || record->confirmed))
+        ++record;
+    if (answer.command != "rsp" || record == inFlight->end() || *code < 0)
+        return RelpFailure::Garbage;
+    if (*code != RELP_STATUS_OK)
+        return RelpFailure::Rejected;
+    record->confirmed = true;
+    return RelpFailure::None;
+}
+
 }  // namespace
 
 uint32_t NextRelpTxnr(uint32_t txnr)
@@ -215,15 +252,21 @@ bool RelpSender::FailOn(NetResult result)
     return Fail(RelpFailure::Dropped);
 }
 
+FrameParse RelpSender::TakeFrame(RelpFrame* frame)
+{
+    size_t length = 0;
+    const FrameParse parse = ParseRelpFrame(received_, frame, &length);
+    if (parse == FrameParse::Complete)
+        received_.erase(0, length);
+    return parse;
+}
+
 bool RelpSender::AwaitFrame(RelpFrame* frame, int timeoutMs)
 {
     for (;;) {
-        size_t length = 0;
-        const FrameParse parse = ParseRelpFrame(received_, frame, &length);
-        if (parse == FrameParse::Complete) {
-            received_.erase(0, length);
+        const FrameParse parse = TakeFrame(frame);
+        if (parse == FrameParse::Complete)
             return true;
-        }
         if (parse == FrameParse::Malformed)
             return Fail(RelpFailure::Garbage);
         const NetResult result = connection_.Receive(&received_, timeoutMs);
@@ -282,54 +325,36 @@ bool RelpSender::SendRecords(std::string_view piece, size_t* confirmed)
     const std::string header = SyslogHeader(syslogHost_, std::chrono::system_clock::now());
     std::deque<InFlight> inFlight;
     std::string out;
-    std::string message;
     while (next < piece.size() || !inFlight.empty()) {
         out.clear();
         while (inFlight.size() < WINDOW && next < piece.size()) {
-            size_t end = piece.find('\n', next);
-            end = end == std::string_view::npos ? piece.size() : end + 1;
-            std::string_view line = piece.substr(next, end - next);
-            if (!line.empty() && line.back() == '\n')
-                line.remove_suffix(1);
-            next = end;
-            if (line.empty()) {
-                if (inFlight.empty())
-                    *confirmed = end;  // an empty line carries no record
-                continue;
-            }
-            message.assign(header);
-            message.append(line);
-            txnr_ = NextRelpTxnr(txnr_);
-            AppendRelpFrame(txnr_, "syslog", message, &out);
-            inFlight.push_back({txnr_, end, false});
+            if (FrameRecord(piece, header, &next, &txnr_, &out))
+                inFlight.push_back({txnr_, next, false});
+            else if (inFlight.empty())
+                *confirmed = next;  // an empty line carries no record
         }
-        if (!out.empty()) {
-            const NetResult sent = connection_.SendAll(out, answerTimeoutMs_);
-            if (sent != NetResult::Ok)
-                return FailOn(sent);
-        }
+        const NetResult sent = out.empty() ? NetResult::Ok : connection_.SendAll(out, answerTimeoutMs_);
+        if (sent != NetResult::Ok)
+            return FailOn(sent);
         if (inFlight.empty())
             break;
 
+        // One answer is awaited; every other one already here is taken before more records go.
         RelpFrame answer;
         if (!AwaitFrame(&answer, answerTimeoutMs_))
             return false;
-        if (answer.command == "serverclose")
-            return Fail(RelpFailure::Dropped);
-        const int code = RelpResponseCode(answer.data);
-        auto record = inFlight.begin();
-        while (record != inFlight.end() && (record->txnr != answer.txnr || record->confirmed))
-            ++record;
-        if (answer.command != "rsp" || record == inFlight.end() || code < 0)
-            return Fail(RelpFailure::Garbage);
-        if (code != RELP_STATUS_OK) {
-            rejectedCode_ = code;
-            return Fail(RelpFailure::Rejected);
-        }
-        record->confirmed = true;
-        while (!inFlight.empty() && inFlight.front().confirmed) {
-            *confirmed = inFlight.front().end;
-            inFlight.pop_front();
+        for (FrameParse parse = FrameParse::Complete; parse != FrameParse::Incomplete; parse = TakeFrame(&answer)) {
+            int code = 0;
+            const RelpFailure failure = parse == FrameParse::Malformed ? RelpFailure::Garbage
+                                                                       : TakeAnswer(answer, &inFlight, &code);
+            if (failure != RelpFailure::None) {
+                rejectedCode_ = code;
+                return Fail(failure);
+            }
+            while (!inFlight.empty() && inFlight.front().confirmed) {
+                *confirmed = inFlight.front().end;
+                inFlight.pop_front();
+            }
         }
     }
     return true;

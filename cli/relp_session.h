@@ -100,6 +100,8 @@ private:
     bool SendRecords(std::string_view piece, size_t* confirmed);
     bool Fail(RelpFailure failure);
     bool FailOn(NetResult result);
+    // Takes the first frame off the bytes received so far, when it is whole.
+    FrameParse TakeFrame(RelpFrame* frame);
     // Receives until a whole frame has arrived.
     bool AwaitFrame(RelpFrame* frame, int timeoutMs);
 
