@@ -14,7 +14,7 @@
 #include "follow.h"
 #include "generated_log.h"
 #include "log_stream.h"
-#include "record_writer.h"
+#include "record_format.h"
 
 namespace {
 
@@ -45,7 +45,7 @@ void BM_FollowReadingAfterAppend(benchmark::State& state)
     std::string appended;
     for (int index = 0; appended.size() < APPENDED_BYTES; ++index)
         appended += MakeLogLine(index, &random);
-    TextRecordWriter writer(false);
+    TextFormat writer(false);
     LogFollower follower(path, writer);
     DiscardingSink sink;
     follower.Read(sink);  // the whole log once, as at the start of following

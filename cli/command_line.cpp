@@ -1,6 +1,8 @@
 // The command line of the companion: `report` and `cause`, with a handful of options.
 #include "command_line.h"
 
+#include <string>
+
 namespace {
 
 Invocation BadUsage(const std::string& problem)
@@ -24,6 +26,20 @@ bool IsHelp(const std::string& argument)
     return argument == "--help" || argument == "-h";
 }
 
+// Reads a whole decimal number of milliseconds within the allowed range.
+bool ReadInterval(const std::string& text, int* milliseconds)
+{
+    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    int value = 0;
+    for (const char digit : text)
+        value = value * 10 + (digit - '0');
+    if (value < FOLLOW_INTERVAL_MIN_MS || value > FOLLOW_INTERVAL_MAX_MS)
+        return false;
+    *milliseconds = value;
+    return true;
+}
+
 Invocation ParseReport(const std::vector<std::string>& arguments, bool fileRequired)
 {
     Invocation invocation;
@@ -43,6 +59,14 @@ Invocation ParseReport(const std::vector<std::string>& arguments, bool fileRequi
             invocation.utf8 = true;
         } else if (looksLikeOption && argument == "--json") {
             invocation.json = true;
+        } else if (looksLikeOption && argument == "--state") {
+            if (++i == arguments.size())
+                return BadUsage("--state needs a FILE");
+            invocation.stateFile = arguments[i];
+        } else if (looksLikeOption && argument == "--interval") {
+            if (++i == arguments.size() || !ReadInterval(arguments[i], &invocation.intervalMs))
+                return BadUsage("--interval needs milliseconds, " + std::to_string(FOLLOW_INTERVAL_MIN_MS) +
+                                " to " + std::to_string(FOLLOW_INTERVAL_MAX_MS));
         } else if (looksLikeOption) {
             return BadUsage("unknown option " + argument);
         } else {
@@ -54,6 +78,10 @@ Invocation ParseReport(const std::vector<std::string>& arguments, bool fileRequi
         return BadUsage("more than one FILE");
     if (files == 0 && fileRequired)
         return BadUsage("FILE missing");
+    if (!invocation.follow && (!invocation.stateFile.empty() || invocation.intervalMs != FOLLOW_INTERVAL_MS))
+        return BadUsage("--state and --interval go with --follow");
+    if (invocation.follow && invocation.file == "-")
+        return BadUsage("standard input cannot be followed");
     return invocation;
 }
 
@@ -110,13 +138,17 @@ Invocation ParseCommandLine(const std::vector<std::string>& arguments, bool file
 
 const char* UsageText()
 {
-    return "usage: ndislog report [--follow] [--utf8] [--json] [FILE]\n"
+    return "usage: ndislog report [--utf8] [--json] [FILE]\n"
+           "       ndislog report --follow [--utf8] [--json] [--state STATE] [--interval MS] [FILE]\n"
            "       ndislog cause [--english] [--utf8] [--json] CODE...\n"
            "       ndislog cause --list [--english] [--utf8] [--json]\n"
            "  report   print the numbered log report of the driver log FILE\n"
-           "           (on Windows FILE defaults to ndislog.txt in the Windows directory)\n"
+           "           (on Windows FILE defaults to ndislog.txt in the Windows directory;\n"
+           "           - reads the log from standard input)\n"
            "  --follow read what the log gains every 3 seconds and print new records, each\n"
-           "           once its line is complete; Ctrl-C ends\n"
+           "           once its line is complete; Ctrl-C ends after saving the place\n"
+           "  --state  keep the place in file STATE and go on from it when started again\n"
+           "  --interval  read the log every MS milliseconds (100 to 3600000; 3000)\n"
            "  cause    print the message for each hexadecimal cause CODE\n"
            "  --list   print the whole cause catalogue, code and text, in its order\n"
            "  --english  catalogue texts in English\n"

@@ -11,6 +11,11 @@ enum class Command {
     Usage,   // bad usage: usage on standard error, exit 2
 };
 
+// How often the log is read again while following, unless the user says otherwise.
+constexpr int FOLLOW_INTERVAL_MS = 3000;
+constexpr int FOLLOW_INTERVAL_MIN_MS = 100;
+constexpr int FOLLOW_INTERVAL_MAX_MS = 3600 * 1000;
+
 struct Invocation {
     Command command = Command::Usage;
     bool follow = false;
@@ -18,6 +23,8 @@ struct Invocation {
     bool english = false;
     bool json = false;  // JSON Lines, always UTF-8
     bool list = false;  // cause: the whole catalogue instead of codes
+    int intervalMs = FOLLOW_INTERVAL_MS;
+    std::string stateFile;           // --state: empty: none
     std::string file;                // empty: none given
     std::vector<std::string> codes;  // as typed, not yet cut
     std::string problem;             // for Command::Usage: what was wrong, in a few words

@@ -1,56 +1,58 @@
 // Following the driver log: each reading prints the records of the lines finished since the
-// last one, reading only what the log gained.
+// last one, reading only what the log gained, and can keep its place in a state file.
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
 #include <optional>
 #include <string>
 
+#include "follow_state.h"
 #include "log_stream.h"
-#include "record_writer.h"
+#include "record_format.h"
 
-// The driver log is read again this often while following.
-constexpr int FOLLOW_PERIOD_MS = 3000;
-
-// A finished line of the log, to be known again at the next reading: where its bytes start
-// and end, and a hash of the line as it was read.
-struct LineMark {
-    int64_t start = 0;
-    int64_t end = 0;
-    size_t hash = 0;
+enum class FollowResult {
+    Read,           // a reading is done (or the log could not be read, which was announced)
+    OutputFailed,   // the output did not take a piece; the place stays before it
+    Stopped,        // a stop was asked for; what was read is delivered and its place saved
+    NotFollowable,  // the log is a pipe or a device (announced)
 };
 
 class LogFollower {
 public:
-    LogFollower(std::string path, RecordWriter& writer) : path_(std::move(path)), writer_(writer) {}
+    // Follows the log at `path`, printing records in `format`. With a `stateFile`, the place
+    // is read from it at the first reading and written to it after every delivered piece.
+    // `stopRequested`, when given, is asked after every line.
+    LogFollower(std::string path, RecordFormat& format, std::string stateFile = {},
+                bool (*stopRequested)() = nullptr);
 
-    // Reads the log from the end of the last finished line printed and writes the records
-    // of the lines finished since then to `sink`. A last line still being written (no LF
-    // yet) is held back until its LF arrives; one cut off by Ctrl-Z never gets one. When the
-    // log is shorter than before, or its first or last printed line is no longer what it
-    // was, the follower announces a restart and prints the log again from record 001. A log
-    // that cannot be opened or read is announced once until a reading succeeds; what a
-    // failed reading still held back is dropped and read again next time. Output goes out in
-    // pieces of about OUTPUT_CHUNK_SIZE bytes, so memory does not grow with the log. False
-    // only when the sink could not take the output.
-    bool Read(OutputSink& sink);
+    // Reads the log from the end of what was printed and hands the records of the lines
+    // finished since then to `output` in pieces of about OUTPUT_CHUNK_SIZE bytes. A line
+    // still being written is held back until its end arrives (its LF, or a Ctrl-Z, which
+    // ends the log for good); a long one goes out in 1023-byte pieces as they are complete.
+    // When the log is shorter than before, or its first or last printed line is no longer
+    // what it was, the follower announces a restart and prints the log again from record
+    // 001 under a new generation. A log that cannot be opened or read is announced once
+    // until a reading succeeds; what a failed reading held back is read again next time.
+    FollowResult Read(OutputSink& output);
+
+    const FollowPlace& Place() const { return place_; }
 
 private:
-    // What has been printed: the next line's offset, the next record's number, and the
-    // first and last finished lines before that offset.
-    struct Printed {
-        int64_t offset = 0;
-        int64_t nextNumber = 1;
-        LineMark first;
-        LineMark last;
-    };
+    friend class NewLines;
 
-    bool StillThere(std::FILE* file, const LineMark& mark);
-    void Announce(OutputSink& sink, Notice notice, int error);
+    void Start(OutputSink& output);
+    void StartAfresh(OutputSink& output);
+    bool StillMatches(std::FILE* file, int* readError) const;
+    FollowResult ReadNewLines(std::FILE* file, OutputSink& output);
+    void Commit(const FollowPlace& reached, OutputSink& output);
+    void Announce(OutputSink& output, Notice notice, int error);
 
     std::string path_;
-    RecordWriter& writer_;
-    Printed printed_;
-    std::optional<Notice> problem_;  // the failure announced last, until a reading succeeds
+    RecordFormat& format_;
+    std::string stateFile_;
+    bool (*stopRequested_)();
+    bool started_ = false;
+    FollowPlace place_;                 // what has been delivered
+    std::optional<FollowPlace> saved_;  // what the state file holds
+    std::optional<Notice> problem_;     // the failure announced last, until it is over
+    bool stateUnwritable_ = false;      // announced; said again only after a save succeeds
 };

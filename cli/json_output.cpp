@@ -66,11 +66,16 @@ void AppendJsonString(std::string_view cp932, std::string* out, bool* lossy)
     out->push_back('"');
 }
 
-void AppendJsonRecord(int64_t number, const LogRecordParts& parts, std::string* out)
+void AppendJsonRecord(int64_t number, std::string_view generation, const LogRecordParts& parts, std::string* out)
 {
     bool lossy = false;
     out->append("{\"record\":");
     out->append(std::to_string(number));
+    if (!generation.empty()) {
+        out->append(",\"generation\":\"");
+        out->append(generation);  // hex digits: nothing to escape
+        out->push_back('"');
+    }
     out->append(",\"head\":");
     AppendJsonString(std::string_view(parts.head, static_cast<size_t>(parts.headLength)), out, &lossy);
     out->append(",\"message\":");
@@ -82,13 +87,9 @@ void AppendJsonRecord(int64_t number, const LogRecordParts& parts, std::string* 
     out->append("}\n");
 }
 
-bool JsonRecordWriter::Write(char* line, int64_t number, std::string* out)
+void JsonFormat::Append(int64_t number, const LogRecordParts& parts, std::string* out)
 {
-    LogRecordParts parts;
-    if (!SplitLogRecord(line, &parts))
-        return false;
-    AppendJsonRecord(number, parts, out);
-    return true;
+    AppendJsonRecord(number, generation_, parts, out);
 }
 
 void AppendJsonCause(const CauseEntry& entry, std::string* out)

@@ -8,22 +8,28 @@
 
 #include "cause_catalogue.h"
 #include "log_record.h"
-#include "record_writer.h"
+#include "record_format.h"
 
 // Appends `cp932` to `out` as a JSON string, quotes included: converted to UTF-8, with '"',
 // '\' and every control character (U+0000..U+001F and U+007F) escaped. Sets `*lossy` when a
 // byte had no character and became U+FFFD.
 void AppendJsonString(std::string_view cp932, std::string* out, bool* lossy);
 
-// Appends the record `number` made of `parts` as one line:
-//   {"record":N,"head":"...","message":"...","decoded":"..."}
-void AppendJsonRecord(int64_t number, const LogRecordParts& parts, std::string* out);
+// Appends the record `number` made of `parts` as one line, with the follower's generation
+// id when there is one:
+//   {"record":N,"generation":"0123456789abcdef","head":"...","message":"...","decoded":"..."}
+void AppendJsonRecord(int64_t number, std::string_view generation, const LogRecordParts& parts,
+                      std::string* out);
 
 // The report as JSON Lines: each record the object AppendJsonRecord makes, from the
 // formatter's own split of its line.
-class JsonRecordWriter final : public RecordWriter {
+class JsonFormat final : public RecordFormat {
 public:
-    bool Write(char* line, int64_t number, std::string* out) override;
+    void Append(int64_t number, const LogRecordParts& parts, std::string* out) override;
+    void SetGeneration(const std::string& generation) override { generation_ = generation; }
+
+private:
+    std::string generation_;
 };
 
 // One catalogue row as a line: {"code":"0010","text":"..."}; the code as four or more

@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <cstring>
 
-#include "log_reader.h"
 #include "text_output.h"
 
 namespace {
@@ -41,12 +40,22 @@ std::string NoticeText(Notice notice, const std::string& givenPath, int error, b
     }
     case Notice::Restarted:
         return "ndislog: the log is shorter than before or was rewritten; starting again from record 001\n";
+    case Notice::NotFollowable:
+        return "ndislog: cannot follow " + path + ": not a regular file\n";
+    case Notice::StateUnreadable:
+        return "ndislog: the saved place in " + path + reason + " cannot be used; following the log from its start\n";
+    case Notice::StateUnwritable:
+        return "ndislog: cannot save the place in " + path + reason + "; following goes on\n";
     }
     return std::string();
 }
 
 LogFile OpenLog(const std::string& path)
 {
+    if (path == STANDARD_INPUT_NAME) {
+        SetBinaryMode(stdin);
+        return LogFile(stdin);
+    }
     return LogFile(std::fopen(path.c_str(), "rb"));
 }
 
@@ -62,34 +71,42 @@ bool SeekLog(std::FILE* file, int64_t offset)
 #endif
 }
 
-bool StreamLogReport(const std::string& path, RecordWriter& writer, OutputSink& sink)
+bool PieceWriter::TakeRecord(int64_t number, const LogRecordParts& parts)
+{
+    format_.Append(number, parts, &piece_);
+    return true;
+}
+
+bool PieceWriter::Deliver()
+{
+    if (!piece_.empty()) {
+        if (!output_.Write(piece_)) {
+            outputFailed_ = true;
+            return false;
+        }
+        piece_.clear();
+        delivered_ = true;
+    }
+    return PieceDelivered();
+}
+
+bool StreamLogReport(const std::string& path, RecordFormat& format, OutputSink& output)
 {
     const LogFile file = OpenLog(path);
     if (!file) {
-        sink.Announce(Notice::CannotOpen, 0);
+        output.Announce(Notice::CannotOpen, 0);
         return false;
     }
-    // The reader holds a 64 KiB chunk, too much for the stack of every caller.
-    const auto reader = std::make_unique<LogLineReader>(file.get());
-    char line[LOG_LINE_SIZE];
-    std::string pending;
+    LogLineReader reader(file.get());
+    PieceWriter pieces(format, output);
     int64_t number = 1;
-    bool wrote = false;
-    while (reader->ReadLine(line)) {
-        if (writer.Write(line, number, &pending))
-            ++number;
-        if (pending.size() >= OUTPUT_CHUNK_SIZE) {
-            if (!sink.Write(pending))
-                return false;
-            pending.clear();
-            wrote = true;
-        }
-    }
-    // The reader ends on a read error as it does at the end of the log; only the stream
-    // tells the two apart.
-    if (std::ferror(file.get())) {
-        sink.Announce(wrote ? Notice::ReportCutShort : Notice::CannotRead, errno);
+    ReadLogRecords(reader, &number, pieces);
+    if (pieces.OutputFailed())
+        return false;
+    // The reader ends on a read error as it does at the end of the log; it tells the two apart.
+    if (reader.Failed()) {
+        output.Announce(pieces.DeliveredAny() ? Notice::ReportCutShort : Notice::CannotRead, reader.Error());
         return false;
     }
-    return pending.empty() || sink.Write(pending);
+    return pieces.Deliver();
 }

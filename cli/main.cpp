@@ -1,6 +1,8 @@
 // ndislog: the driver log report and the cause lookup of the Windows program, for a
 // terminal, a script or another machine.
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <cstdint>
 #include <cstdio>
 #include <new>
@@ -19,7 +21,7 @@
 #include "follow.h"
 #include "json_output.h"
 #include "log_stream.h"
-#include "record_writer.h"
+#include "record_format.h"
 #include "text_output.h"
 
 namespace {
@@ -28,32 +30,73 @@ constexpr int EXIT_OK = 0;
 constexpr int EXIT_FAILURE_REPORTED = 1;
 constexpr int EXIT_BAD_USAGE = 2;
 
-// While following, the wait is cut into slices so that Ctrl-C ends it promptly.
+// While following, the wait is cut into slices so that a stop ends it promptly.
 constexpr int STOP_CHECK_MS = 100;
 
 volatile std::sig_atomic_t StopRequested = 0;
 
-extern "C" void OnStopSignal(int signalNumber)
+bool StopWasRequested()
+{
+    return StopRequested != 0;
+}
+
+#ifdef _WIN32
+// Set once following has ended and its place is saved.
+volatile LONG FollowingEnded = 0;
+
+// Ctrl+C and Ctrl+Break ask for a stop. Closing the console, logging off and shutting down
+// end the process as soon as this handler returns, so it waits (up to the few seconds
+// Windows grants) until the piece being written and its place are saved.
+BOOL WINAPI OnConsoleEvent(DWORD event)
 {
     StopRequested = 1;
-    std::signal(signalNumber, OnStopSignal);  // some runtimes reset the handler on delivery
+    if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
+        for (int waited = 0; waited < 4500 && !FollowingEnded; waited += 50)
+            Sleep(50);
+    }
+    return TRUE;
+}
+
+void CatchStopRequests()
+{
+    SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+}
+
+void SignalFollowingEnded()
+{
+    FollowingEnded = 1;
 }
 
 void SleepMilliseconds(int milliseconds)
 {
-#ifdef _WIN32
     Sleep(static_cast<DWORD>(milliseconds));
+}
 #else
-    timespec pause = {milliseconds / 1000, static_cast<long>(milliseconds % 1000) * 1000000L};
-    nanosleep(&pause, nullptr);  // a signal cuts it short, which is what we want
-#endif
+extern "C" void OnStopSignal(int)
+{
+    StopRequested = 1;
 }
 
-// Waits one follow period; true when a stop was asked for meanwhile.
+void CatchStopRequests()
+{
+    std::signal(SIGINT, OnStopSignal);
+    std::signal(SIGTERM, OnStopSignal);
+}
+
+void SignalFollowingEnded() {}
+
+void SleepMilliseconds(int milliseconds)
+{
+    timespec pause = {milliseconds / 1000, static_cast<long>(milliseconds % 1000) * 1000000L};
+    nanosleep(&pause, nullptr);  // a signal cuts it short, which is what we want
+}
+#endif
+
+// Waits one follow interval; true when a stop was asked for meanwhile.
 bool WaitOrStop(int milliseconds)
 {
     for (int waited = 0; waited < milliseconds && !StopRequested; waited += STOP_CHECK_MS)
-        SleepMilliseconds(STOP_CHECK_MS);
+        SleepMilliseconds(milliseconds - waited < STOP_CHECK_MS ? milliseconds - waited : STOP_CHECK_MS);
     return StopRequested != 0;
 }
 
@@ -71,55 +114,80 @@ std::string DefaultLogPath()
 #endif
 }
 
-// Standard output must take everything: a report that was cut short is no report.
-int FinishOutput(bool written)
+// A failed write to standard output is told apart from a log that could not be read.
+int OutputFailed(int error)
 {
-    if (std::fflush(stdout) != 0 || !written)
-        return EXIT_FAILURE_REPORTED;
+    std::fprintf(stderr, "ndislog: cannot write standard output (%s)\n", std::strerror(error));
+    return EXIT_FAILURE_REPORTED;
+}
+
+// Writes `text` and flushes it; the exit code.
+int WriteAll(std::string_view text, bool utf8)
+{
+    errno = 0;
+    if (!WriteText(stdout, text, utf8) || std::fflush(stdout) != 0)
+        return OutputFailed(errno != 0 ? errno : EIO);
     return EXIT_OK;
 }
 
-// Report bytes to standard output as they are; notices to standard error at once.
+// Report bytes to standard output, each piece flushed at once; notices to standard error.
 class StandardStreams final : public OutputSink {
 public:
     StandardStreams(const std::string& path, bool utf8) : path_(path), utf8_(utf8) {}
 
     bool Write(std::string_view bytes) override
     {
-        return std::fwrite(bytes.data(), 1, bytes.size(), stdout) == bytes.size();
+        errno = 0;
+        if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) == bytes.size() && std::fflush(stdout) == 0)
+            return true;
+        writeError_ = errno != 0 ? errno : EIO;
+        return false;
     }
 
     void Announce(Notice notice, int error) override
     {
-        const std::string text = NoticeText(notice, path_, error, utf8_);
+        const bool aboutState = notice == Notice::StateUnreadable || notice == Notice::StateUnwritable;
+        const std::string text = NoticeText(notice, aboutState ? statePath : path_, error, utf8_);
         std::fwrite(text.data(), 1, text.size(), stderr);
         std::fflush(stderr);
     }
 
+    int WriteError() const { return writeError_; }
+
+    std::string statePath;
+
 private:
     const std::string& path_;
     bool utf8_;
+    int writeError_ = 0;
 };
 
-int RunReport(const std::string& path, RecordWriter& writer, bool utf8)
+int RunReport(const std::string& path, RecordFormat& format, bool utf8)
 {
     StandardStreams streams(path, utf8);
-    return FinishOutput(StreamLogReport(path, writer, streams));
+    if (StreamLogReport(path, format, streams))
+        return EXIT_OK;
+    return streams.WriteError() != 0 ? OutputFailed(streams.WriteError()) : EXIT_FAILURE_REPORTED;
 }
 
-int RunFollow(const std::string& path, RecordWriter& writer, bool utf8)
+int RunFollow(const Invocation& invocation, const std::string& path, RecordFormat& format)
 {
-    std::signal(SIGINT, OnStopSignal);
-    std::signal(SIGTERM, OnStopSignal);
-    StandardStreams streams(path, utf8);
-    LogFollower follower(path, writer);
-    while (!StopRequested) {
-        if (FinishOutput(follower.Read(streams)) != EXIT_OK)
-            return EXIT_FAILURE_REPORTED;
-        if (WaitOrStop(FOLLOW_PERIOD_MS))
+    CatchStopRequests();
+    StandardStreams streams(path, invocation.utf8);
+    streams.statePath = invocation.stateFile;
+    LogFollower follower(path, format, invocation.stateFile, StopWasRequested);
+    int exitCode = EXIT_OK;
+    for (;;) {
+        const FollowResult result = follower.Read(streams);
+        if (result == FollowResult::OutputFailed)
+            exitCode = OutputFailed(streams.WriteError());
+        else if (result == FollowResult::NotFollowable)
+            exitCode = EXIT_FAILURE_REPORTED;
+        if (result != FollowResult::Read || WaitOrStop(invocation.intervalMs))
             break;
     }
-    return EXIT_OK;
+    SignalFollowingEnded();
+    return exitCode;
 }
 
 // The catalogue row by row, in its own order: "%04X  text" lines, or JSON objects.
@@ -168,36 +236,26 @@ int RunCause(const Invocation& invocation)
         invocation.list ? CatalogueListing(invocation.json) : LookupAnswers(invocation.codes, invocation.json);
     // JSON is UTF-8 already, and its lines end in LF on every platform.
     if (invocation.json)
-        SetBinaryStandardOutput();
-    return FinishOutput(WriteText(stdout, out, invocation.utf8 && !invocation.json));
+        SetBinaryMode(stdout);
+    return WriteAll(out, invocation.utf8 && !invocation.json);
 }
 
-int Run(const std::vector<std::string>& arguments)
+int Run(const Invocation& invocation)
 {
-#ifdef _WIN32
-    const bool fileRequired = false;
-#else
-    const bool fileRequired = true;
-#endif
-    const Invocation invocation = ParseCommandLine(arguments, fileRequired);
     switch (invocation.command) {
     case Command::Help:
-        return FinishOutput(std::fputs(UsageText(), stdout) >= 0);
+        return WriteAll(UsageText(), false);
     case Command::Usage:
         std::fprintf(stderr, "ndislog: %s\n%s", invocation.problem.c_str(), UsageText());
         return EXIT_BAD_USAGE;
     case Command::Report: {
         const std::string path = invocation.file.empty() ? DefaultLogPath() : invocation.file;
         // The report's CR LF goes out as it is, not doubled by a text-mode stream.
-        SetBinaryStandardOutput();
-        TextRecordWriter text(invocation.utf8);
-        JsonRecordWriter json;
-        RecordWriter& writer = invocation.json ? static_cast<RecordWriter&>(json) : text;
-        // Output comes in pieces of whole records; unbuffered, each piece is one write, so
-        // a collector reading the file never meets half a JSON object.
-        if (invocation.json)
-            std::setvbuf(stdout, nullptr, _IONBF, 0);
-        return invocation.follow ? RunFollow(path, writer, invocation.utf8) : RunReport(path, writer, invocation.utf8);
+        SetBinaryMode(stdout);
+        TextFormat text(invocation.utf8);
+        JsonFormat json;
+        RecordFormat& format = invocation.json ? static_cast<RecordFormat&>(json) : text;
+        return invocation.follow ? RunFollow(invocation, path, format) : RunReport(path, format, invocation.utf8);
     }
     case Command::Cause:
         return RunCause(invocation);
@@ -209,12 +267,16 @@ int Run(const std::vector<std::string>& arguments)
 
 int main(int argc, char** argv)
 {
+#ifdef _WIN32
+    const bool fileRequired = false;
+#else
+    const bool fileRequired = true;
+#endif
     bool utf8 = false;
     try {
-        std::vector<std::string> arguments(argv + 1, argv + argc);
-        for (const std::string& argument : arguments)
-            utf8 = utf8 || argument == "--utf8";
-        return Run(arguments);
+        const Invocation invocation = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc), fileRequired);
+        utf8 = invocation.utf8;
+        return Run(invocation);
     } catch (const std::bad_alloc&) {
         WriteText(stderr, NoticeText(Notice::NoMemory, std::string(), 0, utf8), false);
         return EXIT_FAILURE_REPORTED;

@@ -143,9 +143,11 @@ bool WriteText(std::FILE* stream, std::string_view text, bool utf8)
     return std::fwrite(text.data(), 1, text.size(), stream) == text.size();
 }
 
-void SetBinaryStandardOutput()
+void SetBinaryMode(std::FILE* stream)
 {
 #ifdef _WIN32
-    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stream), _O_BINARY);
+#else
+    static_cast<void>(stream);
 #endif
 }

@@ -18,6 +18,6 @@ void AppendCp932AsUtf8(std::string_view text, std::string* out, bool* lossy);
 // Writes `text` to `stream`, converted to UTF-8 when `utf8` is set. False on a write error.
 bool WriteText(std::FILE* stream, std::string_view text, bool utf8);
 
-// Puts standard output into binary mode where the runtime would translate line ends
-// (Windows), so the report's CR LF reaches it unchanged.
-void SetBinaryStandardOutput();
+// Puts `stream` into binary mode where the runtime would translate line ends (Windows), so
+// the report's CR LF passes unchanged and a Ctrl-Z in the log does not end it early.
+void SetBinaryMode(std::FILE* stream);

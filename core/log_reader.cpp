@@ -1,6 +1,7 @@
 // Text-mode line reading done by hand: a C runtime's text mode differs between platforms.
 #include "log_reader.h"
 
+#include <cerrno>
 #include <cstring>
 
 namespace {
@@ -9,15 +10,21 @@ constexpr unsigned char CTRL_Z = 0x1A;
 constexpr unsigned char RUN_STOPS[] = {'\n', '\r', CTRL_Z};
 }
 
+LogLineReader::LogLineReader(std::FILE* file) : file_(file), chunk_(new unsigned char[CHUNK_SIZE]) {}
+
 bool LogLineReader::Refill()
 {
     if (ended_)
         return false;
     chunkStart_ += filled_;
     position_ = 0;
-    filled_ = static_cast<int>(std::fread(chunk_, 1, CHUNK_SIZE, file_));
-    if (filled_ == 0)
+    errno = 0;
+    filled_ = static_cast<int>(std::fread(chunk_.get(), 1, CHUNK_SIZE, file_));
+    if (filled_ == 0) {
         ended_ = true;
+        error_ = errno;  // before any other call can change it
+        failed_ = std::ferror(file_) != 0;
+    }
     return filled_ > 0;
 }
 
@@ -36,7 +43,7 @@ bool LogLineReader::ReadLine(char* line)
             break;
         // Copy the plain run of bytes that needs no translation in one go: up to the first
         // LF, CR or Ctrl-Z, each found by a library search rather than byte by byte.
-        const unsigned char* run = chunk_ + position_;
+        const unsigned char* run = chunk_.get() + position_;
         const int room = LOG_LINE_SIZE - 1 - length;
         const int available = filled_ - position_ < room ? filled_ - position_ : room;
         int taken = available;
@@ -53,8 +60,7 @@ bool LogLineReader::ReadLine(char* line)
         unsigned char c = run[taken];
 
         if (c == CTRL_Z) {
-            ended_ = true;
-            position_ = filled_;
+            ended_ = ctrlZ_ = true;
             break;
         }
         ++position_;

@@ -4,13 +4,15 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 
 #include "log_record.h"
 
 class LogLineReader {
 public:
-    // Reads from `file`, which stays the caller's to close.
-    explicit LogLineReader(std::FILE* file) : file_(file) {}
+    // Reads from `file`, which stays the caller's to close. Its 64 KiB chunk comes from the
+    // heap (std::bad_alloc when there is none), so a reader may live on any stack.
+    explicit LogLineReader(std::FILE* file);
 
     // Reads the next line into `line` (LOG_LINE_SIZE bytes): the characters up to and
     // including the next LF, at most LOG_LINE_SIZE - 1 of them, then NUL. CR LF arrives as
@@ -22,9 +24,20 @@ public:
     int LineLength() const { return lineLength_; }
 
     // The bytes of the file taken by the lines delivered so far, counted from where the file
-    // stood when reading began: a CR LF counts two. Just after a line that ends in LF, this is
-    // where the next line starts. After Ctrl-Z it counts the rest of the chunk, too.
+    // stood when reading began: a CR LF counts two, a Ctrl-Z none.
     int64_t BytesTaken() const { return chunkStart_ + position_; }
+
+    // True when the line delivered last was cut off by Ctrl-Z: the log ends there for good.
+    bool EndedByCtrlZ() const { return ctrlZ_; }
+
+    // True when nothing follows what has been taken: the end of the file as it stands now,
+    // a read error, or Ctrl-Z. A line that does not end in LF may still grow until then.
+    bool AtEnd() { return Peek() < 0 || ctrlZ_; }
+
+    // True when reading stopped on a read error rather than at the end; `errno` as that
+    // read left it.
+    bool Failed() const { return failed_; }
+    int Error() const { return error_; }
 
 private:
     static constexpr int CHUNK_SIZE = 64 * 1024;
@@ -35,10 +48,13 @@ private:
     int Peek();
 
     std::FILE* file_;
-    unsigned char chunk_[CHUNK_SIZE];
+    std::unique_ptr<unsigned char[]> chunk_;
     int position_ = 0;
     int filled_ = 0;
     int64_t chunkStart_ = 0;  // bytes of the file before the chunk
     int lineLength_ = 0;
     bool ended_ = false;  // end of file, read error or Ctrl-Z seen
+    bool ctrlZ_ = false;
+    bool failed_ = false;
+    int error_ = 0;
 };

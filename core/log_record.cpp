@@ -152,14 +152,14 @@ bool SplitLogRecord(char* line, LogRecordParts* parts)
     return true;
 }
 
-void FormatLogRecord(char* line, char* record)
+int LogRecordLength(const LogRecordParts& parts)
 {
-    LogRecordParts parts;
-    if (!SplitLogRecord(line, &parts)) {
-        record[0] = '\0';
-        return;
-    }
-    char* out = record;
+    return parts.headLength + static_cast<int>(sizeof INDENT - 1) + parts.messageLength +
+           static_cast<int>(sizeof GAP - 1) + parts.decodedLength;
+}
+
+char* WriteLogRecord(const LogRecordParts& parts, char* out)
+{
     std::memcpy(out, parts.head, static_cast<size_t>(parts.headLength));
     out += parts.headLength;
     std::memcpy(out, INDENT, sizeof INDENT - 1);
@@ -168,5 +168,16 @@ void FormatLogRecord(char* line, char* record)
     out += parts.messageLength;
     std::memcpy(out, GAP, sizeof GAP - 1);
     out += sizeof GAP - 1;
-    std::memcpy(out, parts.decoded, static_cast<size_t>(parts.decodedLength) + 1);  // with its NUL
+    std::memcpy(out, parts.decoded, static_cast<size_t>(parts.decodedLength));
+    return out + parts.decodedLength;
+}
+
+void FormatLogRecord(char* line, char* record)
+{
+    LogRecordParts parts;
+    if (!SplitLogRecord(line, &parts)) {
+        record[0] = '\0';
+        return;
+    }
+    *WriteLogRecord(parts, record) = '\0';
 }

@@ -32,6 +32,14 @@ struct LogRecordParts {
 // '.', or no ',' after it); `parts` is then unspecified.
 bool SplitLogRecord(char* line, LogRecordParts* parts);
 
+// The length of the record made of `parts`: head, CR LF and ten spaces, message, two
+// spaces, decoded text.
+int LogRecordLength(const LogRecordParts& parts);
+
+// Writes the record made of `parts` (LogRecordLength bytes, no NUL) to `out`; returns the
+// byte after it.
+char* WriteLogRecord(const LogRecordParts& parts, char* out);
+
 // Formats the NUL-terminated log line in `line` (a buffer of LOG_LINE_SIZE bytes whose NUL
 // lies within it) into `record` (at least LOG_RECORD_SIZE bytes): head, CR LF and ten
 // spaces, message, two spaces, decoded text, from the pieces SplitLogRecord gives (and with

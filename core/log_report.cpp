@@ -1,5 +1,5 @@
-// Reads the driver log through LogLineReader, formats each line with FormatLogRecord and
-// appends "%03d. record\r\n" to a zero-filled block that grows in REPORT_BLOCK_SIZE steps.
+// The one loop that turns log lines into numbered records, and the report builder on top of
+// it: "%03d. record\r\n" appended to a zero-filled block that grows in REPORT_BLOCK_SIZE steps.
 #include "log_report.h"
 
 #include <atomic>
@@ -9,8 +9,6 @@
 #include <memory>
 #include <new>
 
-#include "log_reader.h"
-#include "log_record.h"
 
 namespace {
 
@@ -65,22 +63,6 @@ struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
 
-// Writes the decimal digits of `number`, at least three, zero-padded; returns the count.
-int FormatRecordNumber(int number, char* out)
-{
-    char digits[12];
-    int count = 0;
-    do {
-        digits[count++] = static_cast<char>('0' + number % 10);
-        number /= 10;
-    } while (number > 0);
-    while (count < 3)
-        digits[count++] = '0';
-    for (int i = 0; i < count; ++i)
-        out[i] = digits[count - 1 - i];
-    return count;
-}
-
 // The growing text of the report.
 class ReportBlock {
 public:
@@ -88,25 +70,14 @@ public:
 
     bool Allocate() { return Grow(); }
 
-    // Appends "NNN. record\r\n". False when the block could not grow: the text is then
-    // as it stood before this line.
-    bool AppendNumberedLine(int number, const char* record)
+    // Appends record `number`'s numbered line. False when the block could not grow: the
+    // text is then as it stood before this line.
+    bool AppendNumberedLine(int64_t number, const LogRecordParts& parts)
     {
-        char prefix[16];
-        int prefixLength = FormatRecordNumber(number, prefix);
-        prefix[prefixLength++] = '.';
-        prefix[prefixLength++] = ' ';
-        const size_t recordLength = std::strlen(record);
-        const int32_t lineLength = prefixLength + static_cast<int32_t>(recordLength) + 2;
+        const int32_t lineLength = NumberedLineLength(number, parts);
         if (length_ + lineLength + 1 > capacity_ && !Grow())
             return false;
-        char* out = text_ + length_;
-        std::memcpy(out, prefix, static_cast<size_t>(prefixLength));
-        out += prefixLength;
-        std::memcpy(out, record, recordLength);
-        out += recordLength;
-        out[0] = '\r';
-        out[1] = '\n';
+        WriteNumberedLine(number, parts, text_ + length_);
         length_ += lineLength;
         return true;
     }
@@ -146,7 +117,71 @@ private:
     int32_t capacity_ = 0;
 };
 
+// Takes every record into the block until it cannot grow.
+class BlockSink final : public RecordSink {
+public:
+    explicit BlockSink(ReportBlock& block) : block_(block) {}
+    bool TakeRecord(int64_t number, const LogRecordParts& parts) override
+    {
+        full_ = !block_.AppendNumberedLine(number, parts);
+        return !full_;
+    }
+    bool Full() const { return full_; }
+
+private:
+    ReportBlock& block_;
+    bool full_ = false;
+};
+
+// Every record number has at least this many digits, zero-padded.
+constexpr int NUMBER_DIGITS_MIN = 3;
+constexpr char NUMBER_END[] = ". ";
+constexpr char LINE_END[] = "\r\n";
+
+int DigitCount(int64_t number)
+{
+    int count = 1;
+    for (; number >= 10; number /= 10)
+        ++count;
+    return count < NUMBER_DIGITS_MIN ? NUMBER_DIGITS_MIN : count;
+}
+
 }  // namespace
+
+int NumberedLineLength(int64_t number, const LogRecordParts& parts)
+{
+    return DigitCount(number) + static_cast<int>(sizeof NUMBER_END - 1) + LogRecordLength(parts) +
+           static_cast<int>(sizeof LINE_END - 1);
+}
+
+char* WriteNumberedLine(int64_t number, const LogRecordParts& parts, char* out)
+{
+    const int digits = DigitCount(number);
+    for (int i = digits - 1; i >= 0; --i, number /= 10)
+        out[i] = static_cast<char>('0' + number % 10);
+    out += digits;
+    std::memcpy(out, NUMBER_END, sizeof NUMBER_END - 1);
+    out = WriteLogRecord(parts, out + sizeof NUMBER_END - 1);
+    std::memcpy(out, LINE_END, sizeof LINE_END - 1);
+    return out + sizeof LINE_END - 1;
+}
+
+void ReadLogRecords(LogLineReader& reader, int64_t* nextNumber, RecordSink& sink)
+{
+    char line[LOG_LINE_SIZE];
+    LogRecordParts parts;
+    while (reader.ReadLine(line)) {
+        if (!sink.TakeLine(line, reader.LineLength()))
+            return;
+        if (SplitLogRecord(line, &parts)) {
+            if (!sink.TakeRecord(*nextNumber, parts))
+                return;
+            ++*nextNumber;
+        }
+        if (!sink.LineDone())
+            return;
+    }
+}
 
 const ReportAllocator& DefaultReportAllocator()
 {
@@ -165,26 +200,16 @@ ReportStatus BuildLogReport(const char* path, LogReport* report, const ReportAll
     ReportBlock block(allocator);
     if (!block.Allocate())
         return REPORT_NO_MEMORY;
-
-    // The reader holds a 64 KiB chunk, too much for the stack of every caller.
-    std::unique_ptr<LogLineReader> reader(new (std::nothrow) LogLineReader(file.get()));
-    if (!reader)
-        return REPORT_NO_MEMORY;
-    char line[LOG_LINE_SIZE];
-    char record[LOG_RECORD_SIZE];
-    int number = 0;
-    while (reader->ReadLine(line)) {
-        FormatLogRecord(line, record);
-        if (record[0] == '\0')
-            continue;
-        if (!block.AppendNumberedLine(number + 1, record)) {
-            block.HandOver(report);
-            return REPORT_NO_MEMORY;
-        }
-        ++number;
+    BlockSink sink(block);
+    try {
+        LogLineReader reader(file.get());
+        int64_t number = 1;
+        ReadLogRecords(reader, &number, sink);
+    } catch (const std::bad_alloc&) {
+        return REPORT_NO_MEMORY;  // no chunk for the reader
     }
     block.HandOver(report);
-    return REPORT_OK;
+    return sink.Full() ? REPORT_NO_MEMORY : REPORT_OK;
 }
 
 void ReleaseLogReport(LogReport* report, const ReportAllocator& allocator)

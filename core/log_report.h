@@ -5,6 +5,39 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "log_reader.h"
+#include "log_record.h"
+
+// The numbered line of record `number`, "%03d. record\r\n", made of `parts`: its length,
+// and the line itself written to `out` (that many bytes, no NUL), returning the byte after it.
+int NumberedLineLength(int64_t number, const LogRecordParts& parts);
+char* WriteNumberedLine(int64_t number, const LogRecordParts& parts, char* out);
+
+// Whoever takes the records of a log as ReadLogRecords finds them: a growing block, a stream
+// of output pieces, a follower that remembers where it stopped. Returning false from any of
+// these ends the reading at once.
+class RecordSink {
+public:
+    virtual ~RecordSink() = default;
+    // The line just read (`length` bytes, not yet cut by the formatter); false leaves it
+    // unformatted and ends the reading.
+    virtual bool TakeLine(const char* line, int length)
+    {
+        static_cast<void>(line);
+        static_cast<void>(length);
+        return true;
+    }
+    // Record `number` of that line; false: the record is not taken and the reading ends.
+    virtual bool TakeRecord(int64_t number, const LogRecordParts& parts) = 0;
+    // The line is done with, its record (if any) taken.
+    virtual bool LineDone() { return true; }
+};
+
+// Reads the lines `reader` delivers until it ends or `sink` ends the reading, formats each
+// and hands every record to `sink`, numbered from `*nextNumber`, which on return is the
+// number the next record takes.
+void ReadLogRecords(LogLineReader& reader, int64_t* nextNumber, RecordSink& sink);
+
 // The report block starts at this capacity and grows by it, one step at a time.
 constexpr int32_t REPORT_BLOCK_SIZE = 32768;
 

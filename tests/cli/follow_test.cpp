@@ -2,6 +2,8 @@
 // what comes out compared with the report builder's.
 #include "follow.h"
 
+#include "json_output.h"
+
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -25,7 +27,8 @@ public:
     }
     void Announce(Notice notice, int) override
     {
-        static const char* const NAMES[] = {"open", "read", "cut short", "memory", "restart"};
+        static const char* const NAMES[] = {"open", "read", "cut short", "memory", "restart", "not followable",
+                                            "state unreadable", "state unwritable"};
         notices += NAMES[static_cast<int>(notice)];
     }
 
@@ -77,13 +80,15 @@ TEST(Follow, PrintsWhatEachReadingAdds)
           {"1.A,\n2.B,0x4E4E4F43", "", ""},
           {"1.A,\n2.B,0x4E4E4F43\r\n", "002. 2\r\n          B  CONN\r\n", ""}}},
         {"CR written before its LF", {{"1.A,\r", "", ""}, {"1.A,\r\n", RECORD_1, ""}}},
-        {"long line held back until its LF",
-         {{"1.A,\n2.B," + LONG_TAIL, RECORD_1, ""},
-          {"1.A,\n2.B," + LONG_TAIL + "\n", RECORD_2, ""},
+        {"long line: whole pieces printed at once, the rest once its LF is there",
+         {{"1.A,\n2.B," + LONG_TAIL, RECORD_1 + RECORD_2, ""},
+          {"1.A,\n2.B," + LONG_TAIL + "1.Z,", "", ""},
+          {"1.A,\n2.B," + LONG_TAIL + "\n", "", ""},
           {"1.A,\n2.B," + LONG_TAIL + "\n3.C,\n", "003. 3\r\n          C  \r\n", ""}}},
         {"NUL byte does not hide the line end",
          {{std::string("1.A,0x4E4E4F43\0z\n", 17), "001. 1\r\n          A  CONN\r\n", ""}}},
         {"lines after Ctrl-Z never count", {{"1.A,\n\x1A", RECORD_1, ""}, {"1.A,\n\x1A" "2.B,\n", "", ""}}},
+        {"a line cut off by Ctrl-Z printed once", {{"1.A,\n2.B,\x1A", RECORD_1 + RECORD_2, ""}, {"1.A,\n2.B,\x1A" "3.C,\n", "", ""}}},
         {"shrink restarts from 001",
          {{"1.A,\n2.B,\n", RECORD_1 + RECORD_2, ""}, {"3.C,\n", "001. 3\r\n          C  \r\n", "restart"}}},
         {"same length, rewritten", {{"1.A,\n", RECORD_1, ""}, {"1.X,\n", "001. 1\r\n          X  \r\n", "restart"}}},
@@ -110,13 +115,13 @@ TEST(Follow, PrintsWhatEachReadingAdds)
     for (const auto& testCase : cases) {
         TempFolder folder;
         const std::string path = folder.File("ndislog.txt");
-        TextRecordWriter writer(false);
+        TextFormat writer(false);
         LogFollower follower(path, writer);
         for (size_t i = 0; i < testCase.steps.size(); ++i) {
             const Step& step = testCase.steps[i];
             PutLog(path, step);
             RecordingSink sink;
-            EXPECT_TRUE(follower.Read(sink));
+            EXPECT_EQ(FollowResult::Read, follower.Read(sink));
             EXPECT_EQ(step.output, sink.out) << testCase.name << ", reading " << i + 1;
             EXPECT_EQ(step.notice, sink.notices) << testCase.name << ", reading " << i + 1;
         }
@@ -154,7 +159,7 @@ TEST(Follow, ReadingsAddUpToTheReport)
         WriteFile(path, log);
         const std::string expected = ReportOf(path);
 
-        TextRecordWriter writer(false);
+        TextFormat writer(false);
         RecordingSink streamed;
         EXPECT_TRUE(StreamLogReport(path, writer, streamed));
         EXPECT_EQ(expected, streamed.out) << log.substr(0, 40);
@@ -166,11 +171,98 @@ TEST(Follow, ReadingsAddUpToTheReport)
         const size_t stride = log.size() < 200 ? 1 : log.size() / 2 + 1;
         for (size_t cut = 0; cut < log.size() + stride; cut += stride) {
             WriteFile(path, log.substr(0, cut));
-            EXPECT_TRUE(follower.Read(followed));
+            EXPECT_EQ(FollowResult::Read, follower.Read(followed));
         }
         EXPECT_EQ(expected, followed.out) << log.substr(0, 40);
         EXPECT_EQ("", followed.notices) << log.substr(0, 40);
     }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(FollowState, TextRoundTripsAndDamageIsRecognised)
+{
+    // FNV-1a's published value for "a": the fingerprint is the same on every platform.
+    EXPECT_EQ(0xAF63DC4C8601EC8Cu, Fingerprint(FINGERPRINT_START, "a", 1));
+    const FollowPlace place{"0123456789abcdef", 1234, 42, true, {0, 57, 0x1}, {1200, 1234, 0xFEDCBA9876543210u}};
+    const std::string text = StateText(place);
+    FollowPlace read;
+    ASSERT_TRUE(ParseStateText(text, &read)) << text;
+    EXPECT_EQ(place, read);
+    // Any one byte changed, and any file cut short, is no state.
+    for (size_t i = 0; i < text.size(); ++i) {
+        std::string changed = text;
+        changed[i] = changed[i] == '1' ? '2' : '1';
+        EXPECT_FALSE(ParseStateText(changed, &read)) << changed;
+        EXPECT_FALSE(ParseStateText(text.substr(0, i), &read)) << i;
+    }
+    // A whole file holding a place no follower writes.
+    FollowPlace impossible = place;
+    impossible.last.end = 1000;
+    EXPECT_FALSE(ParseStateText(StateText(impossible), &read));
+    EXPECT_NE(NewGeneration(), NewGeneration());
+}
+
+// A follower started again with the state file of one before it.
+TEST(FollowState, SecondFollowerGoesOnWhereTheFirstStopped)
+{
+    const struct {
+        const char* name;
+        std::string before, after;  // the log for the first follower, then for the second
+        std::string state;          // put over the state file in between; empty: kept
+        std::string output;         // the second follower's
+        std::string notices;
+        bool sameGeneration;
+    } cases[] = {
+        {"appended", "1.A,\n2.B,\n", "1.A,\n2.B,\n3.C,\n", "", "003. 3\r\n          C  \r\n", "", true},
+        {"long line finished", "1.A,\n2.B," + LONG_TAIL, "1.A,\n2.B," + LONG_TAIL + "\n3.C,\n", "",
+         "003. 3\r\n          C  \r\n", "", true},
+        {"rewritten", "1.A,\n2.B,\n", "1.A,\n2.X,\n3.C,\n", "", RECORD_1 + "002. 2\r\n          X  \r\n003. 3\r\n          C  \r\n",
+         "restart", false},
+        {"damaged state", "1.A,\n", "1.A,\n2.B,\n", "ndislog-follow-state 1\ngeneration 0", RECORD_1 + RECORD_2,
+         "state unreadable", false},
+    };
+    for (const auto& c : cases) {
+        TempFolder folder;
+        const std::string log = folder.File("ndislog.txt");
+        const std::string state = folder.File("state");
+        TextFormat format(false);
+        RecordingSink first, second;
+        WriteFile(log, c.before);
+        LogFollower before(log, format, state);
+        EXPECT_EQ(FollowResult::Read, before.Read(first)) << c.name;
+        WriteFile(log, c.after);
+        if (!c.state.empty())
+            WriteFile(state, c.state);
+        LogFollower after(log, format, state);
+        EXPECT_EQ(FollowResult::Read, after.Read(second)) << c.name;
+        EXPECT_EQ(c.output, second.out) << c.name;
+        EXPECT_EQ(c.notices, second.notices) << c.name;
+        EXPECT_EQ(c.sameGeneration, before.Place().generation == after.Place().generation) << c.name;
+        FollowPlace saved;
+        EXPECT_TRUE(ParseStateText(ReadFile(state), &saved)) << c.name;
+        EXPECT_EQ(after.Place(), saved) << c.name;
+    }
+}
+
+TEST(FollowState, JsonCarriesTheGenerationAndAnUnwritableStateIsAnnouncedOnce)
+{
+    TempFolder folder;
+    const std::string log = folder.File("ndislog.txt");
+    JsonFormat format;
+    LogFollower follower(log, format, folder.File("no-such-folder/state"));
+    RecordingSink sink;
+    WriteFile(log, "1.A,\n");
+    EXPECT_EQ(FollowResult::Read, follower.Read(sink));
+    WriteFile(log, "1.A,\n2.B,\n");
+    EXPECT_EQ(FollowResult::Read, follower.Read(sink));
+    const std::string generation = follower.Place().generation;
+    EXPECT_EQ("{\"record\":1,\"generation\":\"" + generation + "\",\"head\":\"1\",\"message\":\"A\",\"decoded\":\"\"}\n"
+              "{\"record\":2,\"generation\":\"" + generation + "\",\"head\":\"2\",\"message\":\"B\",\"decoded\":\"\"}\n",
+              sink.out);
+    EXPECT_EQ("state unwritable", sink.notices);
 }
 
 }  // namespace

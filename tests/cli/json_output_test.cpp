@@ -52,7 +52,7 @@ std::string RecordLine(int number, const std::string& text)
     LogRecordParts parts;
     EXPECT_TRUE(SplitLogRecord(line, &parts)) << text;
     std::string out;
-    AppendJsonRecord(number, parts, &out);
+    AppendJsonRecord(number, "", parts, &out);
     return out;
 }
 

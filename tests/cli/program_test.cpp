@@ -5,6 +5,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -210,9 +211,22 @@ TEST(Program, SampleLogShowsItsJapaneseRecord)
     EXPECT_TRUE(shown.ends_with("\r\n034. 0036\r\n          Unload  EXIT\r\n")) << shown;
 }
 
-TEST(Program, FailedWriteIsAFailure)
+TEST(Program, FailedWriteIsToldApart)
 {
-    EXPECT_EQ(1, RunProgram({"report", SAMPLE}, "/dev/full").exitCode);
+    for (const std::vector<std::string>& arguments :
+         {std::vector<std::string>{"report", SAMPLE}, {"cause", "10"}, {"cause", "--list"}, {"--help"}}) {
+        const Outcome outcome = RunProgram(arguments, "/dev/full");
+        EXPECT_EQ(1, outcome.exitCode) << arguments[0];
+        EXPECT_EQ("ndislog: cannot write standard output (No space left on device)\n", outcome.err) << arguments[0];
+    }
+}
+
+TEST(Program, ReportReadsStandardInput)
+{
+    TempFolder folder;
+    const std::string command = std::string(NDISLOG_PROGRAM) + " report - <'" + SAMPLE + "' >'" + folder.File("out") + "'";
+    EXPECT_EQ(0, std::system(command.c_str()));
+    EXPECT_EQ(SAMPLE_REPORT, ReadFile(folder.File("out")));
 }
 
 // Polls `path` until it holds `expected`, for at most `seconds`.
@@ -225,24 +239,77 @@ bool WaitForContent(const std::string& path, const std::string& expected, int se
     return ReadFile(path) == expected;
 }
 
-TEST(Program, FollowPrintsNewRecordsAndEndsOnSignal)
+// A stop ends following with its place saved; started again, the follower prints only what
+// came meanwhile.
+TEST(Program, FollowEndsOnSignalAndGoesOnFromItsState)
 {
-    const int deadline = 3 * FOLLOW_PERIOD_MS / 1000 + 5;
+    const int deadline = 5;
     const std::string first = "001. 1\r\n          A  \r\n";
     const std::string second = "002. 2\r\n          B  CONN\r\n";
+    const std::string third = "003. 3\r\n          C  \r\n";
     for (const int signalNumber : {SIGINT, SIGTERM}) {
         TempFolder folder;
         const std::string log = folder.File("ndislog.txt");
         const std::string out = folder.File("out");
+        const std::vector<std::string> follow = {"report", "--follow", "--interval", "100", "--state", folder.File("state"), log};
         WriteFile(log, "1.A,\n2.B,0x4E4E");
-        const pid_t child = Start({"report", "--follow", log}, out, folder.File("err"));
+        pid_t child = Start(follow, out, folder.File("err"));
         EXPECT_TRUE(WaitForContent(out, first, deadline)) << signalNumber << ReadFile(out);
         WriteFile(log, "1.A,\n2.B,0x4E4E4F43\r\n");
         EXPECT_TRUE(WaitForContent(out, first + second, deadline)) << signalNumber << ReadFile(out);
         kill(child, signalNumber);
         EXPECT_EQ(0, WaitForExit(child, deadline)) << signalNumber;
         EXPECT_EQ("", ReadFile(folder.File("err"))) << signalNumber;
+
+        WriteFile(log, "1.A,\n2.B,0x4E4E4F43\r\n3.C,\n");
+        child = Start(follow, out, folder.File("err"));
+        EXPECT_TRUE(WaitForContent(out, third, deadline)) << signalNumber << ReadFile(out);
+        kill(child, signalNumber);
+        EXPECT_EQ(0, WaitForExit(child, deadline)) << signalNumber;
     }
+}
+
+// Logs that cannot be read again from a place are refused at once, never waited on.
+TEST(Program, FollowRefusesPipesAndDevices)
+{
+    TempFolder folder;
+    const std::string fifo = folder.File("fifo");
+    ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
+    for (const std::string& log : {fifo, std::string("/dev/zero")}) {
+        const Outcome outcome = RunProgram({"report", "--follow", log});
+        EXPECT_EQ(1, outcome.exitCode) << log;
+        EXPECT_EQ("ndislog: cannot follow " + log + ": not a regular file\n", outcome.err) << log;
+    }
+}
+
+// One line of 48 MiB without a line end: its records go out as its pieces are read, so
+// memory stays that of one piece.
+TEST(Program, FollowHoldsLittleOfALongLine)
+{
+    TempFolder folder;
+    const std::string log = folder.File("ndislog.txt");
+    std::string piece = "1.A,0x41424344";
+    piece.resize(1023, 'x');
+    std::string line;
+    while (line.size() < (48u << 20))
+        line += piece;
+    WriteFile(log, line);
+    const pid_t child = Start({"report", "--follow", "--interval", "100", "--state", folder.File("state"), log},
+                              "/dev/null", folder.File("err"));
+    FollowPlace place;
+    for (int tick = 0; tick < 400 && !(ParseStateText(ReadFile(folder.File("state")), &place) &&
+                                       place.offset == static_cast<int64_t>(line.size() - piece.size()));
+         ++tick) {
+        timespec pause = {0, 50 * 1000 * 1000};
+        nanosleep(&pause, nullptr);
+    }
+    EXPECT_EQ(static_cast<int64_t>(line.size() - piece.size()), place.offset) << "the last piece waits for more";
+    const std::string status = ReadFile("/proc/" + std::to_string(child) + "/status");
+    const size_t peak = status.find("VmHWM:");
+    ASSERT_NE(std::string::npos, peak) << status;
+    EXPECT_LT(std::stol(status.substr(peak + 6)), 16 * 1024) << "kB at most";
+    kill(child, SIGTERM);
+    EXPECT_EQ(0, WaitForExit(child, 5));
 }
 
 }  // namespace

@@ -7,11 +7,13 @@ messages and the exit codes.
 
 Usage: companion_test.py STATE_DIR ndislog.exe NATIVE_NDISLOG SAMPLE_LOG
 """
+import json
 import os
 import shutil
 import subprocess
 import sys
 import tempfile
+import time
 
 EXIT_OK, EXIT_CANNOT_READ, EXIT_BAD_USAGE = 0, 1, 2
 WINE_TIMEOUT = 60
@@ -61,6 +63,30 @@ def odd_log():
             + b"\x80.m\x01\t\x82,0x\xfd1234567\r\n"
             + b'h\\.\x85\x40"q",0x207F5C22\r\n'
             + "ﾁｬﾈﾙ.\x7f,0x12\r".encode("cp932") + b"\r\n")
+
+
+def follow_until_saved(command, env, state_file, offset):
+    """Runs `report --follow` until its state file has reached `offset`, then ends it; its
+    standard output."""
+    with tempfile.TemporaryFile() as out:
+        process = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.DEVNULL, env=env)
+        try:
+            deadline = time.monotonic() + WINE_TIMEOUT
+            while time.monotonic() < deadline and f"offset {offset}\n" not in read_text(state_file):
+                time.sleep(0.1)
+        finally:
+            process.kill()
+            process.wait()
+        out.seek(0)
+        return out.read()
+
+
+def read_text(path):
+    try:
+        with open(path, encoding="ascii", errors="replace") as file:
+            return file.read()
+    except OSError:
+        return ""
 
 
 def lines(data):
@@ -156,6 +182,24 @@ def main(state_dir, program, native, sample):
                     [("理由表示 : 不明な理由コード").encode("cp932"),
                      ("理由表示 : 理由表示情報要素なし").encode("cp932")],
                     lines(out).split(b"\n")[:2])
+
+        # The follower's state file goes from one platform to the other and back: each
+        # companion prints only the record that came since the other stopped, in the same
+        # generation.
+        log, state_file = os.path.join(work, "followed.txt"), os.path.join(work, "state")
+        records = [b"1.A,\r\n", b"2.B,0x4E4E4F43\r\n", b"3.C,\r\n", b"4.D,\r\n"]
+        followed = []
+        for count, windows in ((2, False), (3, True), (4, False)):
+            with open(log, "wb") as file:
+                file.write(b"".join(records[:count]))
+            size = len(b"".join(records[:count]))
+            command = (["wine", program, "report", "--follow", "--json", "--interval", "100", "--state",
+                        folder + "state", folder + "followed.txt"] if windows else
+                       [native, "report", "--follow", "--json", "--interval", "100", "--state", state_file, log])
+            followed.append(follow_until_saved(command, env if windows else None, state_file, size))
+        objects = [json.loads(line) for out in followed for line in out.decode("utf-8").splitlines()]
+        check.equal("records followed across platforms", [1, 2, 3, 4], [o["record"] for o in objects])
+        check.equal("one generation across platforms", 1, len({o["generation"] for o in objects}))
 
         # Usage: help on standard output, bad usage on standard error with exit code 2.
         check.equal("help", native_run("--help"), tuple(lines(part) if isinstance(part, bytes)
