@@ -30,7 +30,9 @@ constexpr char SAVE_INITIAL_NAME[] = "*.txt";
 constexpr char SAVE_TITLE[] = "NDISログ保存";
 constexpr char SAVE_DEFAULT_EXTENSION[] = "txt";
 
-constexpr char CANNOT_CREATE_FORMAT[] = "ファイル %s が作成できません\n";
+// Shown with the driver log's path when the log cannot be opened for Save: its words speak of
+// a file not created, which is what the user is left with.
+constexpr char LOG_NOT_OPENED_FORMAT[] = "ファイル %s が作成できません\n";
 constexpr char OPEN_ERROR_FORMAT[] = "ファイルオープン エラー %ld\n";
 constexpr char WRITE_ERROR_FORMAT[] = "ファイルの書き込みに失敗しました! エラー %ld\n";
 
@@ -71,7 +73,7 @@ void SaveLogAs(HWND owner, const char* logPath)
     switch (BuildLogReport(logPath, &report)) {
     case REPORT_CANNOT_OPEN:
         // The message names the log, not the chosen file, which is left untouched.
-        ShowFormattedErrorBox(owner, MB_ICONERROR, CANNOT_CREATE_FORMAT, logPath);
+        ShowFormattedErrorBox(owner, MB_ICONERROR, LOG_NOT_OPENED_FORMAT, logPath);
         return;
     case REPORT_NO_MEMORY:
         ShowErrorBox(owner, NO_MEMORY_TEXT, MB_ICONWARNING);
