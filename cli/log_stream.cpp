@@ -10,16 +10,21 @@
 namespace {
 
 // The log's name as the user gave it. Windows hands the command line over in its ANSI code
-// page, which a UTF-8 terminal needs converted like the program's own texts; elsewhere the
-// name's bytes are already the terminal's and are printed unchanged.
+// page, which a UTF-8 terminal needs converted; elsewhere the name's bytes are already the
+// terminal's and are printed unchanged.
 std::string ShownPath(const std::string& path, bool utf8)
 {
 #ifdef _WIN32
-    return utf8 ? Cp932ToUtf8(path) : path;
+    if (utf8) {
+        std::string shown;
+        bool lossy = false;
+        AppendArgumentAsUtf8(path, &shown, &lossy);
+        return shown;
+    }
 #else
     static_cast<void>(utf8);
-    return path;
 #endif
+    return path;
 }
 
 }  // namespace
