@@ -12,7 +12,6 @@
 
 #include <cerrno>
 #include <cinttypes>
-#include <cstring>
 #include <cstdio>
 #include <ctime>
 #include <iterator>

@@ -23,6 +23,7 @@ import time
 import unittest
 from pathlib import Path
 
+from pipeline_support import case_failed, load_wine_state, show_outputs
 from waiting import wait_until
 
 CENTRE_CONF = STANDIN_DRIVER = NDISLOG = WINE_STATE = None
@@ -51,15 +52,6 @@ def write_log(path, first, last):
         for number in range(first, last + 1):
             message = "回線切断" if number % 3 == 0 else "Call setup"
             log.write(f"{number % 10000:04d}.".encode() + message.encode("cp932") + b",0x4E4E4F43,0x00000010\r\n")
-
-
-def load_wine_state(state_dir):
-    values = {}
-    with open(os.path.join(state_dir, "env"), encoding="utf-8") as env:
-        for line in env:
-            name, _, value = line.strip().partition("=")
-            values[name] = value.strip("'\"")
-    return values
 
 
 class FakeCentre:
@@ -167,16 +159,9 @@ class RelpShipping(unittest.TestCase):
             self.stop(name, signal.SIGKILL)
         for fake in self.fakes:
             fake.close()
-        if self.failed:
-            for output in sorted(self.work.glob("*.out")):
-                print(f"--- {output.name}\n{output.read_text(errors='replace')}", file=sys.stderr)
+        if case_failed(self):
+            show_outputs(self.work)
         shutil.rmtree(self.work, ignore_errors=True)
-
-    @property
-    def failed(self):
-        outcome = getattr(self, "_outcome", None)
-        result = getattr(outcome, "result", None)
-        return result is None or not result.wasSuccessful()
 
     # --- processes
 

@@ -37,6 +37,7 @@ import time
 import unittest
 from pathlib import Path
 
+from pipeline_support import case_failed, show_outputs
 from waiting import wait_until
 
 SOURCE = NDISLOG = None
@@ -105,16 +106,9 @@ class RsyslogRecipe(unittest.TestCase):
     def tearDown(self):
         for name in list(self.processes):
             self.stop(name, signal.SIGKILL)
-        if self.failed:
-            for output in sorted(self.work.glob("*.out")):
-                print(f"--- {output.name}\n{output.read_text(errors='replace')[-4000:]}", file=sys.stderr)
+        if case_failed(self):
+            show_outputs(self.work, tail=4000)
         shutil.rmtree(self.work, ignore_errors=True)
-
-    @property
-    def failed(self):
-        outcome = getattr(self, "_outcome", None)
-        result = getattr(outcome, "result", None)
-        return result is None or not result.wasSuccessful()
 
     # Processes, each known by a name and ended by its pid.
 

@@ -15,18 +15,11 @@ import sys
 import tempfile
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "pipeline"))
+from pipeline_support import load_wine_state  # noqa: E402
+
 EXIT_OK, EXIT_CANNOT_READ, EXIT_BAD_USAGE = 0, 1, 2
 WINE_TIMEOUT = 60
-
-
-def load_state(state_dir):
-    """The prefix and display the setup step wrote to STATE_DIR/env as shell assignments."""
-    values = {}
-    with open(os.path.join(state_dir, "env"), encoding="utf-8") as env:
-        for line in env:
-            name, _, value = line.strip().partition("=")
-            values[name] = value.strip("'\"")
-    return values
 
 
 def wine_environment(state):
@@ -131,7 +124,7 @@ class Check:
 
 
 def main(state_dir, program, native, sample):
-    state = load_state(state_dir)
+    state = load_wine_state(state_dir)
     env = wine_environment(state)
     windows_dir = os.path.join(state["PREFIX"], "drive_c", "windows")
     driver_log = os.path.join(windows_dir, "ndislog.txt")
