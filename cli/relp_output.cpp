@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 
+#include "notice_sink.h"
 #include "syslog_message.h"
 
 namespace {
@@ -41,19 +42,12 @@ int ReconnectPauseMs(int failuresInARow)
 }
 
 RelpOutput::RelpOutput(const std::string& target, const std::string& machineName, OutputSink& notices,
-                       std::FILE* messages, StopCheck stop)
+                       StopCheck stop)
     : target_(target),
       sender_(SplitTarget(target).host, SplitTarget(target).port, SyslogHostName(machineName)),
-      notices_(notices),
-      messages_(messages)
+      notices_(notices)
 {
     sender_.SetStopCheck(stop);
-}
-
-void RelpOutput::Tell(const std::string& text)
-{
-    std::fwrite(text.data(), 1, text.size(), messages_);
-    std::fflush(messages_);
 }
 
 bool RelpOutput::Write(std::string_view bytes)
@@ -64,7 +58,7 @@ bool RelpOutput::Write(std::string_view bytes)
         return false;
     if (sender_.Deliver(bytes)) {
         if (announced_ != 0)
-            Tell("ndislog: records reach " + target_ + " again\n");
+            TellNotice(NoticeKind::Information, "ndislog: records reach " + target_ + " again\n");
         announced_ = 0;
         failuresInARow_ = 0;
         return true;
@@ -74,7 +68,7 @@ bool RelpOutput::Write(std::string_view bytes)
         return false;  // not the centre's fault: the next start goes on from the saved place
     const unsigned bit = 1u << static_cast<unsigned>(failure);
     if ((announced_ & bit) == 0)
-        Tell("ndislog: cannot deliver to " + target_ + " (" + RelpFailureText(failure, sender_.RejectedCode()) +
+        TellNotice(NoticeKind::Warning, "ndislog: cannot deliver to " + target_ + " (" + RelpFailureText(failure, sender_.RejectedCode()) +
              "); trying again\n");
     announced_ |= bit;
     ++failuresInARow_;

@@ -15,10 +15,9 @@ int ReconnectPauseMs(int failuresInARow);
 class RelpOutput final : public OutputSink {
 public:
     // Sends to `target` ("HOST:PORT", checked by ParseHostPort) as the machine `machineName`.
-    // Notices about the log go on to `notices`; those about the centre are written to
-    // `messages`. `stop`, when given, ends any wait for the centre.
-    RelpOutput(const std::string& target, const std::string& machineName, OutputSink& notices, std::FILE* messages,
-               StopCheck stop);
+    // Notices about the log go on to `notices`; those about the centre are told with
+    // TellNotice. `stop`, when given, ends any wait for the centre.
+    RelpOutput(const std::string& target, const std::string& machineName, OutputSink& notices, StopCheck stop);
 
     // Delivers the piece; true only when the centre took every record. A failure is told
     // once per kind until a delivery succeeds again, which is told too. After a failure the
@@ -28,12 +27,10 @@ public:
     void Announce(Notice notice, int error) override { notices_.Announce(notice, error); }
 
 private:
-    void Tell(const std::string& text);
 
     std::string target_;
     RelpSender sender_;
     OutputSink& notices_;
-    std::FILE* messages_;
     unsigned announced_ = 0;  // one bit per RelpFailure told since the last delivery
     int failuresInARow_ = 0;
     int64_t nextAttemptMs_ = 0;  // on the monotonic clock
