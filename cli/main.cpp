@@ -26,8 +26,11 @@
 #include "json_output.h"
 #include "log_stream.h"
 #include "cp932_utf8.h"
+#include "notice_sink.h"
 #include "record_format.h"
 #include "relp_output.h"
+#include "service_command.h"
+#include "service_host.h"
 #include "socket_connection.h"
 
 namespace {
@@ -122,7 +125,7 @@ std::string DefaultLogPath()
 // A failed write to standard output is told apart from a log that could not be read.
 int OutputFailed(int error)
 {
-    std::fprintf(stderr, "ndislog: cannot write standard output (%s)\n", std::strerror(error));
+    TellNotice(NoticeKind::Error, std::string("ndislog: cannot write standard output (") + std::strerror(error) + ")\n");
     return EXIT_FAILURE_REPORTED;
 }
 
@@ -152,9 +155,7 @@ public:
     void Announce(Notice notice, int error) override
     {
         const bool aboutState = notice == Notice::StateUnreadable || notice == Notice::StateUnwritable;
-        const std::string text = NoticeText(notice, aboutState ? statePath : path_, error, utf8_);
-        std::fwrite(text.data(), 1, text.size(), stderr);
-        std::fflush(stderr);
+        TellNotice(KindOfNotice(notice), NoticeText(notice, aboutState ? statePath : path_, error, utf8_));
     }
 
     int WriteError() const { return writeError_; }
@@ -175,16 +176,15 @@ int RunReport(const std::string& path, RecordFormat& format, bool utf8)
     return streams.WriteError() != 0 ? OutputFailed(streams.WriteError()) : EXIT_FAILURE_REPORTED;
 }
 
-int RunFollow(const Invocation& invocation, const std::string& path, RecordFormat& format)
+// Follows until a stop is asked for or following fails; the exit code.
+int FollowUntilStopped(const Invocation& invocation, const std::string& path, RecordFormat& format)
 {
-    CatchStopRequests();
     StandardStreams streams(path, invocation.utf8);
     streams.statePath = invocation.stateFile;
     // With --relp the records go to the centre; one it did not take is read again later.
     std::unique_ptr<RelpOutput> relp;
     if (!invocation.relpTarget.empty())
-        relp = std::make_unique<RelpOutput>(invocation.relpTarget, LocalHostName(), streams, stderr,
-                                            StopWasRequested);
+        relp = std::make_unique<RelpOutput>(invocation.relpTarget, LocalHostName(), streams, StopWasRequested);
     OutputSink& output = relp ? static_cast<OutputSink&>(*relp) : streams;
     LogFollower follower(path, format, invocation.stateFile, StopWasRequested);
     int exitCode = EXIT_OK;
@@ -202,6 +202,42 @@ int RunFollow(const Invocation& invocation, const std::string& path, RecordForma
     relp.reset();  // ends the session with "close"
     SignalFollowingEnded();
     return exitCode;
+}
+
+// The report of the log, once or followed. Under the service manager its controls, not the
+// console's events, ask for a stop.
+int RunReportCommand(const Invocation& invocation, bool underService)
+{
+    const std::string path = invocation.file.empty() ? DefaultLogPath() : invocation.file;
+    // The report's CR LF goes out as it is, not doubled by a text-mode stream. Output
+    // comes in pieces of whole records; unbuffered, each piece is one write, so a
+    // collector reading the file never meets half a record.
+    SetBinaryMode(stdout);
+    std::setvbuf(stdout, nullptr, _IONBF, 0);
+    TextFormat text(invocation.utf8);
+    JsonFormat json;
+    RecordFormat& format = invocation.json ? static_cast<RecordFormat&>(json) : text;
+    if (!invocation.follow)
+        return RunReport(path, format, invocation.utf8);
+    if (!underService)
+        CatchStopRequests();
+    return FollowUntilStopped(invocation, path, format);
+}
+
+void RequestStop()
+{
+    StopRequested = 1;
+}
+
+int RunService(const std::vector<std::string>& arguments)
+{
+    const ServiceRequest request = ParseServiceCommand(arguments);
+    if (request.action == ServiceAction::Usage) {
+        std::fprintf(stderr, "ndislog: %s\n%s", request.problem.c_str(), UsageText());
+        return EXIT_BAD_USAGE;
+    }
+    const ServiceFollowing following{[&request] { return RunReportCommand(request.report, true); }, RequestStop};
+    return RunServiceCommand(request, following);
 }
 
 // The catalogue row by row, in its own order: "%04X  text" lines, or JSON objects.
@@ -262,18 +298,8 @@ int Run(const Invocation& invocation)
     case Command::Usage:
         std::fprintf(stderr, "ndislog: %s\n%s", invocation.problem.c_str(), UsageText());
         return EXIT_BAD_USAGE;
-    case Command::Report: {
-        const std::string path = invocation.file.empty() ? DefaultLogPath() : invocation.file;
-        // The report's CR LF goes out as it is, not doubled by a text-mode stream. Output
-        // comes in pieces of whole records; unbuffered, each piece is one write, so a
-        // collector reading the file never meets half a record.
-        SetBinaryMode(stdout);
-        std::setvbuf(stdout, nullptr, _IONBF, 0);
-        TextFormat text(invocation.utf8);
-        JsonFormat json;
-        RecordFormat& format = invocation.json ? static_cast<RecordFormat&>(json) : text;
-        return invocation.follow ? RunFollow(invocation, path, format) : RunReport(path, format, invocation.utf8);
-    }
+    case Command::Report:
+        return RunReportCommand(invocation, false);
     case Command::Cause:
         return RunCause(invocation);
     }
@@ -291,11 +317,14 @@ int main(int argc, char** argv)
 #endif
     bool utf8 = false;
     try {
-        const Invocation invocation = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc), fileRequired);
+        const std::vector<std::string> arguments(argv + 1, argv + argc);
+        if (!arguments.empty() && arguments[0] == "service")
+            return RunService(std::vector<std::string>(arguments.begin() + 1, arguments.end()));
+        const Invocation invocation = ParseCommandLine(arguments, fileRequired);
         utf8 = invocation.utf8;
         return Run(invocation);
     } catch (const std::bad_alloc&) {
-        WriteText(stderr, NoticeText(Notice::NoMemory, std::string(), 0, utf8), false);
+        TellNotice(NoticeKind::Error, NoticeText(Notice::NoMemory, std::string(), 0, utf8));
         return EXIT_FAILURE_REPORTED;
     }
 }
