@@ -312,6 +312,27 @@ class RsyslogRecipe(unittest.TestCase):
         self.assertTrue((self.work / "edge").is_dir() and self.store.is_dir() and self.json_file.parent.is_dir(),
                         "the starter created the folders")
 
+    def test_the_store_writer_keeps_whole_lines_inside_the_store(self):
+        writer = os.environ.get("NDISLOG_CENTRE_WRITER", str(SOURCE / "build/native/centre/ndislog-store-writer"))
+        cases = [  # host, the file before, its name, the file after
+            ("pc1", None, "pc1.jsonl", b'{"n":2}\n'),
+            ("pc1", b'{"n":1}\n', "pc1.jsonl", b'{"n":1}\n{"n":2}\n'),
+            # a writer killed in the middle of a line left it unfinished: never confirmed
+            ("pc1", b'{"n":1}\n{"n":', "pc1.jsonl", b'{"n":1}\n{"n":2}\n'),
+            ("pc1", b'{"n":' + b"x" * 5000, "pc1.jsonl", b'{"n":2}\n'),
+            ("../pc1", None, ".._pc1.jsonl", b'{"n":2}\n'),
+        ]
+        for host, before, name, after in cases:
+            with self.subTest(host=host, before=before and before[:20]):
+                store = Path(tempfile.mkdtemp(dir=self.work))
+                if before is not None:
+                    (store / name).write_bytes(before)
+                done = subprocess.run([writer, str(store)], input=f'{host} {{"n":2}}\n'.encode(),
+                                      capture_output=True, timeout=DEADLINE)
+                self.assertEqual((0, b"OK\nOK\n"), (done.returncode, done.stdout), done.stderr)
+                self.assertEqual([name], [path.name for path in store.iterdir()])
+                self.assertEqual(after, (store / name).read_bytes())
+
     def test_a_burst_of_1000_records_a_second_for_10_s_keeps_its_order(self):
         self.start_pipeline(rate=1000, count=10_000)
         started = time.monotonic()
