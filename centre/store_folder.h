@@ -13,7 +13,8 @@ public:
     StoreFolder(const StoreFolder&) = delete;
     StoreFolder& operator=(const StoreFolder&) = delete;
 
-    // Appends `line` (ending in LF) whole to the file of `host`, created when missing.
+    // Appends `line` (ending in LF) whole to the file of `host` (a `/` in it becomes `_`),
+    // created when missing.
     // Returns "" once the line is in the file; otherwise why it is not, and then no part of it
     // is there.
     std::string Append(std::string_view host, std::string_view line);
