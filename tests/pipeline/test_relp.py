@@ -7,6 +7,8 @@ The centre is contrib/rsyslog's, run by rsyslogd with its own store folder, a fr
 failure. Every check of what arrived reads the centre's file with Python's JSON parser.
 
     test_relp.py CENTRE_CONF STANDIN_DRIVER NDISLOG [WINE_STATE_DIR]
+
+with the centre's store writer in NDISLOG_CENTRE_WRITER (the config runs it).
 """
 
 import json
@@ -136,6 +138,8 @@ class RelpShipping(unittest.TestCase):
     def setUp(self):
         self.rsyslogd = shutil.which("rsyslogd", path=os.environ.get("PATH", "") + ":/usr/sbin:/sbin")
         self.assertIsNotNone(self.rsyslogd, "rsyslogd is not installed (tools/setup-debian installs it)")
+        self.assertTrue(os.access(os.environ.get("NDISLOG_CENTRE_WRITER", ""), os.X_OK),
+                        "NDISLOG_CENTRE_WRITER names no program (the centre's ndislog-store-writer)")
         self.processes = {}
         self.fakes = []
         if WINE_STATE:
