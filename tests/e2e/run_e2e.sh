@@ -144,10 +144,12 @@ check_program() {
 # Fails unless the run exited 0 and its output holds a line matching `pattern`.
 require_sign() {
     local state=$1 status=$2 output=$3 pattern=$4 name=$5
-    if ! tr -d '\r' <<<"$output" | grep -qE -- "$pattern"; then
+    if [ -z "$(tr -d '\r\n' <<<"$output")" ]; then
         wine_said "$state/wine.log" >&2
-        fail "$name left no sign of having run (exit code $status, no line matching '$pattern'): Wine did not run it"
+        fail "$name printed nothing (exit code $status): Wine did not run it"
     fi
+    tr -d '\r' <<<"$output" | grep -qE -- "$pattern" ||
+        fail "$name gave no line matching '$pattern' (exit code $status)"
     [ "$status" -eq 0 ] || fail "$name exited with $status"
 }
 
