@@ -10,8 +10,8 @@
 
 #include <gtest/gtest.h>
 
-#include "log_report.h"
-#include "log_stream.h"
+#include "report_stream.h"
+#include "report_text.h"
 #include "temp_files.h"
 
 namespace {
@@ -121,20 +121,11 @@ TEST(Follow, PrintsWhatEachReadingAdds)
             const Step& step = testCase.steps[i];
             PutLog(path, step);
             RecordingSink sink;
-            EXPECT_EQ(FollowResult::Read, follower.Read(sink));
+            EXPECT_EQ(FollowResult::Continue, follower.Read(sink));
             EXPECT_EQ(step.output, sink.out) << testCase.name << ", reading " << i + 1;
             EXPECT_EQ(step.notice, sink.notices) << testCase.name << ", reading " << i + 1;
         }
     }
-}
-
-std::string ReportOf(const std::string& path)
-{
-    LogReport report;
-    EXPECT_EQ(REPORT_OK, BuildLogReport(path.c_str(), &report));
-    std::string text(report.text ? report.text : "", static_cast<size_t>(report.length));
-    ReleaseLogReport(&report);
-    return text;
 }
 
 // The streamed report, and the records a follower prints while the log grows piece by piece
@@ -143,7 +134,7 @@ std::string ReportOf(const std::string& path)
 TEST(Follow, ReadingsAddUpToTheReport)
 {
     std::string large;  // more report than one output piece
-    for (int i = 0; large.size() < 3 * OUTPUT_CHUNK_SIZE; ++i)
+    for (int i = 0; large.size() < 3 * OUTPUT_PIECE_SIZE; ++i)
         large += "H" + std::to_string(i) + ".M,0x41424344\r\n";
     const std::string cases[] = {
         "",
@@ -163,7 +154,7 @@ TEST(Follow, ReadingsAddUpToTheReport)
         RecordingSink streamed;
         EXPECT_TRUE(StreamLogReport(path, writer, streamed));
         EXPECT_EQ(expected, streamed.out) << log.substr(0, 40);
-        EXPECT_EQ((expected.size() + OUTPUT_CHUNK_SIZE - 1) / OUTPUT_CHUNK_SIZE, static_cast<size_t>(streamed.writes))
+        EXPECT_EQ((expected.size() + OUTPUT_PIECE_SIZE - 1) / OUTPUT_PIECE_SIZE, static_cast<size_t>(streamed.writes))
             << log.substr(0, 40);
 
         LogFollower follower(path, writer);
@@ -171,7 +162,7 @@ TEST(Follow, ReadingsAddUpToTheReport)
         const size_t stride = log.size() < 200 ? 1 : log.size() / 2 + 1;
         for (size_t cut = 0; cut < log.size() + stride; cut += stride) {
             WriteFile(path, log.substr(0, cut));
-            EXPECT_EQ(FollowResult::Read, follower.Read(followed));
+            EXPECT_EQ(FollowResult::Continue, follower.Read(followed));
         }
         EXPECT_EQ(expected, followed.out) << log.substr(0, 40);
         EXPECT_EQ("", followed.notices) << log.substr(0, 40);
@@ -232,12 +223,12 @@ TEST(FollowState, SecondFollowerGoesOnWhereTheFirstStopped)
         RecordingSink first, second;
         WriteFile(log, c.before);
         LogFollower before(log, format, state);
-        EXPECT_EQ(FollowResult::Read, before.Read(first)) << c.name;
+        EXPECT_EQ(FollowResult::Continue, before.Read(first)) << c.name;
         WriteFile(log, c.after);
         if (!c.state.empty())
             WriteFile(state, c.state);
         LogFollower after(log, format, state);
-        EXPECT_EQ(FollowResult::Read, after.Read(second)) << c.name;
+        EXPECT_EQ(FollowResult::Continue, after.Read(second)) << c.name;
         EXPECT_EQ(c.output, second.out) << c.name;
         EXPECT_EQ(c.notices, second.notices) << c.name;
         EXPECT_EQ(c.sameGeneration, before.Place().generation == after.Place().generation) << c.name;
@@ -255,9 +246,9 @@ TEST(FollowState, JsonCarriesTheGenerationAndAnUnwritableStateIsAnnouncedOnce)
     LogFollower follower(log, format, folder.File("no-such-folder/state"));
     RecordingSink sink;
     WriteFile(log, "1.A,\n");
-    EXPECT_EQ(FollowResult::Read, follower.Read(sink));
+    EXPECT_EQ(FollowResult::Continue, follower.Read(sink));
     WriteFile(log, "1.A,\n2.B,\n");
-    EXPECT_EQ(FollowResult::Read, follower.Read(sink));
+    EXPECT_EQ(FollowResult::Continue, follower.Read(sink));
     const std::string generation = follower.Place().generation;
     EXPECT_EQ("{\"record\":1,\"generation\":\"" + generation + "\",\"head\":\"1\",\"message\":\"A\",\"decoded\":\"\"}\n"
               "{\"record\":2,\"generation\":\"" + generation + "\",\"head\":\"2\",\"message\":\"B\",\"decoded\":\"\"}\n",

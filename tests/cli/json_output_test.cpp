@@ -6,14 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include "report_text.h"
+
 namespace {
 
 using namespace std::string_literals;
-
-std::string Utf8(const char8_t* text)
-{
-    return reinterpret_cast<const char*>(text);
-}
 
 TEST(JsonString, ConvertsAndEscapes)
 {

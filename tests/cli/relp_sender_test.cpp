@@ -1,6 +1,6 @@
 // RELP as the sender speaks it: the framing table by table, and whole deliveries to a fake
 // centre on the loopback interface that answers well, badly, or not at all.
-#include "relp_session.h"
+#include "relp_sender.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include "command_line.h"
+#include "host_port.h"
 #include "relp_output.h"
 #include "syslog_message.h"
 
@@ -92,10 +93,9 @@ TEST(RelpTarget, SplitsHostAndPort)
         {"centre:25x4", ""}, {"centre:000002514", ""},
     };
     for (const auto& [text, expected] : cases) {
-        std::string host;
-        uint16_t port = 0;
-        const bool valid = ParseHostPort(text, &host, &port);
-        EXPECT_EQ(expected, valid ? host + " " + std::to_string(port) : "") << text;
+        HostPort target;
+        const bool valid = ParseHostPort(text, &target);
+        EXPECT_EQ(expected, valid ? target.host + " " + std::to_string(target.port) : "") << text;
     }
 }
 
@@ -103,10 +103,10 @@ TEST(RelpTarget, GoesOnlyWithFollowingJson)
 {
     const std::pair<std::vector<std::string>, Command> cases[] = {
         {{"report", "--follow", "--json", "--relp", "centre:2514", "log"}, Command::Report},
-        {{"report", "--follow", "--relp", "centre:2514", "log"}, Command::Usage},  // text is no record
-        {{"report", "--json", "--relp", "centre:2514", "log"}, Command::Usage},
-        {{"report", "--follow", "--json", "--relp", "centre", "log"}, Command::Usage},
-        {{"report", "--follow", "--json", "log", "--relp"}, Command::Usage},
+        {{"report", "--follow", "--relp", "centre:2514", "log"}, Command::BadUsage},  // text is no record
+        {{"report", "--json", "--relp", "centre:2514", "log"}, Command::BadUsage},
+        {{"report", "--follow", "--json", "--relp", "centre", "log"}, Command::BadUsage},
+        {{"report", "--follow", "--json", "log", "--relp"}, Command::BadUsage},
     };
     for (const auto& [arguments, command] : cases)
         EXPECT_EQ(command, ParseCommandLine(arguments, true).command) << arguments.size();
