@@ -1,6 +1,10 @@
 // The About box: the program's name, version and maker lines, closed by OK, Enter or Esc.
 #include "about_dialog.h"
 
+namespace {
+
+constexpr char ABOUT_TEMPLATE[] = "about";
+
 INT_PTR CALLBACK AboutDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
 {
     switch (message) {
@@ -16,4 +20,11 @@ INT_PTR CALLBACK AboutDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
     default:
         return FALSE;
     }
+}
+
+}  // namespace
+
+void OpenAboutBox(HINSTANCE instance, HWND owner)
+{
+    DialogBoxParamA(instance, ABOUT_TEMPLATE, owner, AboutDlgProc, 0);
 }

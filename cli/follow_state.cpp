@@ -177,7 +177,7 @@ bool SaveFollowState(const std::string& path, const FollowPlace& place, int* err
         saved = false;
         failure = errno;
     }
-    if (saved && !ReplaceFile(temporary, path)) {
+    if (saved && !RenameOver(temporary, path)) {
         saved = false;
         failure = errno;
     }

@@ -3,12 +3,6 @@
 
 #include "platform.h"
 
-void LogFileCloser::operator()(std::FILE* file) const
-{
-    if (file != stdin)
-        std::fclose(file);
-}
-
 LogFile OpenLog(const std::string& path)
 {
     if (path == STANDARD_INPUT_NAME) {

@@ -1,18 +1,13 @@
 // The driver log as a file the companion reads: opened once for a report, or for following.
 #pragma once
 
-#include <cstdio>
-#include <memory>
 #include <string>
+
+#include "log_reader.h"
 
 // The log's name that stands for standard input.
 constexpr char STANDARD_INPUT_NAME[] = "-";
 
-// Closes what it holds, except standard input.
-struct LogFileCloser {
-    void operator()(std::FILE* file) const;
-};
-using LogFile = std::unique_ptr<std::FILE, LogFileCloser>;
 
 // Opens the log as the report builder does: binary reads, shared with the writing driver;
 // STANDARD_INPUT_NAME gives standard input in binary mode. Null when it cannot be opened.

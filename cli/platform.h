@@ -24,7 +24,7 @@ bool SeekFile(std::FILE* file, int64_t offset);
 bool FlushToDisk(std::FILE* file);
 
 // Renames `from` over `to` in one step, replacing an existing `to`; false with errno set.
-bool ReplaceFile(const std::string& from, const std::string& to);
+bool RenameOver(const std::string& from, const std::string& to);
 
 // Puts `stream` into binary mode where the runtime would translate line ends, so CR LF passes
 // unchanged and a Ctrl-Z does not end a read early.

@@ -37,7 +37,7 @@ bool FlushToDisk(std::FILE* file)
     return std::fflush(file) == 0 && fsync(fileno(file)) == 0;
 }
 
-bool ReplaceFile(const std::string& from, const std::string& to)
+bool RenameOver(const std::string& from, const std::string& to)
 {
     return std::rename(from.c_str(), to.c_str()) == 0;
 }

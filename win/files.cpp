@@ -37,7 +37,7 @@ bool FlushToDisk(std::FILE* file)
     return std::fflush(file) == 0 && _commit(_fileno(file)) == 0;
 }
 
-bool ReplaceFile(const std::string& from, const std::string& to)
+bool RenameOver(const std::string& from, const std::string& to)
 {
     // The runtime's rename refuses an existing target; MoveFileEx replaces it in one step.
     if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))

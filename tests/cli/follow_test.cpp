@@ -97,6 +97,12 @@ TEST(Follow, PrintsWhatEachReadingAdds)
         {"long last line rewritten in its first piece",
          {{"1.A,\n2.B," + LONG_TAIL + "\n", RECORD_1 + RECORD_2, ""},
           {"1.A,\n2.B," + longOther + "\n3.C,\n", RECORD_1 + RECORD_2 + "003. 3\r\n          C  \r\n", "restart"}}},
+        {"long line continued, then rewritten in a piece printed before",
+         {{"1.A,\n2.B," + LONG_TAIL, RECORD_1 + RECORD_2, ""},
+          {"1.A,\n2.B," + LONG_TAIL + "\n", "", ""},
+          {"1.A,\n2.B," + longOther + "\n3.C,\n", RECORD_1 + RECORD_2 + "003. 3\r\n          C  \r\n", "restart"}}},
+        {"one long line, still open, is the first and the last",
+         {{"1.A," + LONG_TAIL, RECORD_1, ""}, {"1.A," + LONG_TAIL + "\n2.B,\n", RECORD_2, ""}}},
         {"emptied, then written again",
          {{"1.A,\n", RECORD_1, ""}, {"", "", "restart"}, {"", "", ""}, {"2.B,\n", "001. 2\r\n          B  \r\n", ""}}},
         {"replaced by a longer log that starts alike",
@@ -189,11 +195,38 @@ TEST(FollowState, TextRoundTripsAndDamageIsRecognised)
         EXPECT_FALSE(ParseStateText(changed, &read)) << changed;
         EXPECT_FALSE(ParseStateText(text.substr(0, i), &read)) << i;
     }
-    // A whole file holding a place no follower writes.
-    FollowPlace impossible = place;
-    impossible.last.end = 1000;
-    EXPECT_FALSE(ParseStateText(StateText(impossible), &read));
+    // Whole files, their check right, holding a place no follower writes.
+    const std::pair<std::string, std::string> impossible[] = {
+        {"last 1200 1234", "last 1200 1000"}, {"next-record 42", "next-record 0"}, {"first 0 57", "first 5 57"},
+        {"first 0 57", "first 0 1235"},       {"last 1200 1234", "last 1235 1234"}, {"line-open 1", "line-open 2"},
+        {"generation 0123456789abcdef", "generation 0123456789abcdeg"},
+    };
+    for (const auto& [from, to] : impossible) {
+        std::string body = text.substr(0, text.rfind("check "));
+        body.replace(body.find(from), from.size(), to);
+        char check[40];
+        std::snprintf(check, sizeof check, "check %016llx\n",
+                      static_cast<unsigned long long>(Fingerprint(FINGERPRINT_START, body.data(), body.size())));
+        EXPECT_FALSE(ParseStateText(body + check, &read)) << to;
+    }
     EXPECT_NE(NewGeneration(), NewGeneration());
+}
+
+// Only a state file that is not there means a first start; one that cannot be read is announced.
+TEST(FollowState, LoadTellsMissingFromUnreadable)
+{
+    TempFolder folder;
+    WriteFile(folder.File("file"), "x");
+    const std::pair<std::string, StateLoad> cases[] = {
+        {folder.File("none"), StateLoad::Missing},
+        {folder.File("file/state"), StateLoad::Unusable},  // not a folder
+        {folder.File(""), StateLoad::Unusable},            // a folder, opened but not read
+    };
+    for (const auto& [path, load] : cases) {
+        FollowPlace place;
+        int error = 0;
+        EXPECT_EQ(load, LoadFollowState(path, &place, &error)) << path;
+    }
 }
 
 // A follower started again with the state file of one before it.
