@@ -22,6 +22,7 @@ TEST(JsonString, ConvertsAndEscapes)
     } cases[] = {
         {"plain ASCII", "Call setup", "\"Call setup\"", false},
         {"quote and backslash", "a\"b\\c", "\"a\\\"b\\\\c\"", false},
+        {"DEL alone", "a\x7F", "\"a\\u007f\"", false},
         {"short escapes", "\b\f\n\r\t", "\"\\b\\f\\n\\r\\t\"", false},
         {"other controls, NUL and DEL", "\x01\x1F\x7F" "\0x"s, "\"\\u0001\\u001f\\u007f\\u0000x\"", false},
         {"Japanese", "回線切断", Utf8(u8"\"回線切断\""), false},

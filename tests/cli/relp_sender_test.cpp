@@ -18,6 +18,7 @@
 
 #include "command_line.h"
 #include "host_port.h"
+#include "notices.h"
 #include "relp_output.h"
 #include "syslog_message.h"
 
@@ -133,6 +134,9 @@ enum class Fault {
     OffersNoSyslog,
     AnswersGarbage,
     AnswersStrangeTxnr,
+    AnswersTwice,        // a second 200 to a record already taken, ahead of those before it
+    AnswersWithoutCode,
+    AnswersOpenAsAnother,  // the open's answer carries another transaction number
     ClosesMidFrame,
     SaysServerclose,
     Silent,
@@ -236,6 +240,10 @@ private:
                     AppendRelpFrame(frame.txnr, "rsp", data, &bytes);
                     return bytes;
                 };
+                if (frame.command == "open" && fault_ == Fault::AnswersOpenAsAnother) {
+                    Send(session, "7 rsp 37 200 OK\nrelp_version=0\ncommands=syslog\n");
+                    continue;
+                }
                 if (frame.command == "open") {
                     Send(session, answer(fault_ == Fault::RefusesOpen      ? "500 No no"
                                          : fault_ == Fault::OffersNoSyslog ? "200 OK\nrelp_version=0"
@@ -249,6 +257,7 @@ private:
                 ++syslogCount;
                 switch (fault_) {
                 case Fault::None:
+                case Fault::AnswersOpenAsAnother:
                 case Fault::RefusesOpen:
                 case Fault::OffersNoSyslog: Send(session, answer("200 OK")); break;
                 case Fault::AnswersByteByByte:
@@ -266,6 +275,13 @@ private:
                 case Fault::Answers500ToThird: Send(session, answer(syslogCount == 3 ? "500 Refused" : "200 OK")); break;
                 case Fault::AnswersGarbage: Send(session, "HTTP/1.1 400 Bad Request\r\n\r\n"); break;
                 case Fault::AnswersStrangeTxnr: Send(session, "77 rsp 6 200 OK\n"); break;
+                case Fault::AnswersTwice:  // the tenth twice, while the first nine are still unanswered
+                    if (syslogCount < 10)
+                        held += answer("200 OK");
+                    else
+                        Send(session, answer("200 OK") + (syslogCount == 10 ? answer("200 OK") + held : ""));
+                    break;
+                case Fault::AnswersWithoutCode: Send(session, answer("OK")); break;
                 case Fault::ClosesMidFrame: Send(session, answer("200 OK").substr(0, 9)); return;
                 case Fault::SaysServerclose: Send(session, "0 serverclose 0\n"); return;
                 case Fault::Silent: break;
@@ -322,6 +338,9 @@ TEST(RelpSender, DeliversEveryRecordOnlyWhenEachWasAnswered200)
         {Fault::OffersNoSyslog, false, RelpFailure::Rejected},
         {Fault::AnswersGarbage, false, RelpFailure::Garbage},
         {Fault::AnswersStrangeTxnr, false, RelpFailure::Garbage},
+        {Fault::AnswersTwice, false, RelpFailure::Garbage},
+        {Fault::AnswersWithoutCode, false, RelpFailure::Garbage},
+        {Fault::AnswersOpenAsAnother, false, RelpFailure::Garbage},
         {Fault::ClosesMidFrame, false, RelpFailure::Dropped},
         {Fault::SaysServerclose, false, RelpFailure::Dropped},
         {Fault::Silent, false, RelpFailure::TimedOut},
@@ -383,11 +402,13 @@ TEST(RelpSender, AfterAFailureSendsOnlyWhatTheCentreHadNotTaken)
     EXPECT_EQ(2, centre.Sessions());
     EXPECT_EQ(RecordList(3, 7), centre.Messages(2));
 
-    // A piece that does not begin with what was taken is sent whole.
-    EXPECT_TRUE(sender.Deliver(Records(1, 2)));
+    // A piece that does not begin with what was taken (the log was rewritten) is sent whole.
     sender.Close();
-    const std::vector<std::string> second = centre.Messages(2);
-    EXPECT_EQ(RecordList(1, 2), std::vector<std::string>(second.end() - 2, second.end()));
+    centre.SetFault(Fault::Answers500ToThird);
+    EXPECT_FALSE(sender.Deliver(Records(1, 5)));
+    centre.SetFault(Fault::None);
+    EXPECT_TRUE(sender.Deliver(Records(11, 15)));
+    EXPECT_EQ(RecordList(11, 15), centre.Messages(4));
 }
 
 bool AlwaysStop()
@@ -404,6 +425,42 @@ TEST(RelpSender, AStopEndsTheWaitForAnAnswerAfterAGrace)
     EXPECT_FALSE(sender.Deliver(Records(1, 1)));
     EXPECT_EQ(RelpFailure::Stopped, sender.Failure());
     EXPECT_LT(steady_clock::now() - started, milliseconds(TcpConnection::STOP_GRACE_MS + 500));
+}
+
+// What the centre's notices say, line by line.
+class RecordingChannel final : public NoticeChannel {
+public:
+    void Tell(std::string_view lines) override { told.emplace_back(lines); }
+    std::vector<std::string> told;
+};
+
+class NoLogNotices final : public OutputSink {
+public:
+    bool Write(std::string_view) override { return true; }
+    void Announce(Notice, int) override {}
+};
+
+// Each outage is told once, and so is its end; the next outage is told afresh.
+TEST(RelpOutput, TellsEachOutageAndItsEndOnce)
+{
+    FakeCentre centre(Fault::Answers500);
+    HostPort target;
+    ASSERT_TRUE(ParseHostPort("127.0.0.1:" + std::to_string(centre.Port()), &target));
+    NoLogNotices logNotices;
+    RecordingChannel channel;
+    RelpOutput output(target, "host-1", logNotices, channel, nullptr);
+    const std::string down = CannotDeliverText(target.text, "answered 500");
+    const std::string back = DeliveringAgainText(target.text);
+    EXPECT_FALSE(output.Write(Records(1, 1)));
+    std::this_thread::sleep_for(milliseconds(ReconnectPauseMs(1) + 100));
+    EXPECT_FALSE(output.Write(Records(1, 1)));  // the same outage
+    std::this_thread::sleep_for(milliseconds(ReconnectPauseMs(2) + 100));
+    centre.SetFault(Fault::None);
+    EXPECT_TRUE(output.Write(Records(1, 1)));
+    EXPECT_TRUE(output.Write(Records(2, 2)));
+    centre.SetFault(Fault::Answers500);
+    EXPECT_FALSE(output.Write(Records(3, 3)));
+    EXPECT_EQ((std::vector<std::string>{down, back, down}), channel.told);
 }
 
 TEST(RelpOutput, PausesGrowToHalfAMinute)
