@@ -41,22 +41,14 @@ bool ResolveIPv4(const std::string& host, in_addr* address)
     return true;
 }
 
-NetResult ConnectError(int error)
+// What the error of a failed call means: Ok where the call only could not finish yet.
+NetResult ErrorResult(int error)
 {
-    switch (error) {
-    case ETIMEDOUT:
+    if (error == EAGAIN || error == EWOULDBLOCK || error == EINTR || error == EINPROGRESS)
+        return NetResult::Ok;
+    if (error == ETIMEDOUT)
         return NetResult::TimedOut;
-    case ECONNRESET:
-    case EPIPE:
-        return NetResult::Closed;
-    default:
-        return NetResult::Refused;
-    }
-}
-
-bool WouldBlock(int error)
-{
-    return error == EAGAIN || error == EWOULDBLOCK || error == EINTR;
+    return error == ECONNRESET || error == EPIPE ? NetResult::Closed : NetResult::Refused;
 }
 
 }  // namespace
@@ -75,14 +67,15 @@ NetResult SocketConnect(const std::string& host, uint16_t port, SocketHandle* so
     fcntl(descriptor, F_SETFL, fcntl(descriptor, F_GETFL) | O_NONBLOCK);
     const int noDelay = 1;  // frames go out as written, not held for the previous answer
     setsockopt(descriptor, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
-    *pending = connect(descriptor, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0;
-    if (*pending && errno != EINPROGRESS) {
-        const int error = errno;
-        close(descriptor);
-        return ConnectError(error);
-    }
     *socket = static_cast<SocketHandle>(descriptor);
-    return NetResult::Ok;
+    *pending = false;
+    if (connect(descriptor, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0)
+        return NetResult::Ok;
+    const NetResult started = ErrorResult(errno);
+    *pending = started == NetResult::Ok;  // EINPROGRESS: it goes on without us
+    if (!*pending)
+        close(descriptor);
+    return started;
 }
 
 NetResult SocketConnectResult(SocketHandle socket)
@@ -91,7 +84,7 @@ NetResult SocketConnectResult(SocketHandle socket)
     socklen_t length = sizeof error;
     if (getsockopt(Descriptor(socket), SOL_SOCKET, SO_ERROR, &error, &length) != 0)
         error = errno;
-    return error == 0 ? NetResult::Ok : ConnectError(error);
+    return error == 0 ? NetResult::Ok : ErrorResult(error);
 }
 
 int SocketWait(SocketHandle socket, bool forWrite, int milliseconds)
@@ -108,7 +101,7 @@ long SocketSend(SocketHandle socket, const char* bytes, size_t size)
     const ssize_t sent = send(Descriptor(socket), bytes, size, SEND_FLAGS);
     if (sent >= 0)
         return sent > 0 ? static_cast<long>(sent) : -1;
-    return WouldBlock(errno) ? 0 : -1;
+    return ErrorResult(errno) == NetResult::Ok ? 0 : -1;
 }
 
 long SocketReceive(SocketHandle socket, char* buffer, size_t size)
@@ -116,7 +109,7 @@ long SocketReceive(SocketHandle socket, char* buffer, size_t size)
     const ssize_t count = recv(Descriptor(socket), buffer, size, 0);
     if (count > 0)
         return static_cast<long>(count);
-    return count < 0 && WouldBlock(errno) ? 0 : -1;
+    return count < 0 && ErrorResult(errno) == NetResult::Ok ? 0 : -1;
 }
 
 void SocketClose(SocketHandle socket)

@@ -42,22 +42,15 @@ bool ResolveIPv4(const std::string& host, in_addr* address)
     return true;
 }
 
-NetResult ConnectError(int error)
+// What a Winsock error means: Ok where the call only could not finish yet.
+NetResult ErrorResult(int error)
 {
     switch (error) {
-    case WSAETIMEDOUT:
-        return NetResult::TimedOut;
-    case WSAECONNRESET:
-    case WSAECONNABORTED:
-        return NetResult::Closed;
-    default:
-        return NetResult::Refused;
+    case WSAEWOULDBLOCK: case WSAEINTR: case WSAEINPROGRESS: return NetResult::Ok;
+    case WSAETIMEDOUT: return NetResult::TimedOut;
+    case WSAECONNRESET: case WSAECONNABORTED: return NetResult::Closed;
+    default: return NetResult::Refused;
     }
-}
-
-bool WouldBlock(int error)
-{
-    return error == WSAEWOULDBLOCK || error == WSAEINTR || error == WSAEINPROGRESS;
 }
 
 }  // namespace
@@ -79,12 +72,9 @@ NetResult SocketConnect(const std::string& host, uint16_t port, SocketHandle* so
     const BOOL noDelay = TRUE;  // frames go out as written, not held for the previous answer
     setsockopt(handle, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay), sizeof noDelay);
     *pending = connect(handle, reinterpret_cast<const sockaddr*>(&address), sizeof address) == SOCKET_ERROR;
-    if (*pending) {
-        const int started = WSAGetLastError();
-        if (!WouldBlock(started)) {
-            closesocket(handle);
-            return ConnectError(started);
-        }
+    if (const NetResult started = *pending ? ErrorResult(WSAGetLastError()) : NetResult::Ok; started != NetResult::Ok) {
+        closesocket(handle);
+        return started;
     }
     *socket = static_cast<SocketHandle>(handle);
     return NetResult::Ok;
@@ -96,7 +86,7 @@ NetResult SocketConnectResult(SocketHandle socket)
     int length = sizeof error;
     if (getsockopt(Handle(socket), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) == SOCKET_ERROR)
         error = WSAGetLastError();
-    return error == 0 ? NetResult::Ok : ConnectError(error);
+    return error == 0 ? NetResult::Ok : ErrorResult(error);
 }
 
 int SocketWait(SocketHandle socket, bool forWrite, int milliseconds)
@@ -120,7 +110,7 @@ long SocketSend(SocketHandle socket, const char* bytes, size_t size)
     const int sent = send(Handle(socket), bytes, static_cast<int>(std::min(size, SEND_CHUNK_SIZE)), 0);
     if (sent > 0)
         return sent;
-    return sent == SOCKET_ERROR && WouldBlock(WSAGetLastError()) ? 0 : -1;
+    return sent == SOCKET_ERROR && ErrorResult(WSAGetLastError()) == NetResult::Ok ? 0 : -1;
 }
 
 long SocketReceive(SocketHandle socket, char* buffer, size_t size)
@@ -128,7 +118,7 @@ long SocketReceive(SocketHandle socket, char* buffer, size_t size)
     const int count = recv(Handle(socket), buffer, static_cast<int>(size), 0);
     if (count > 0)
         return count;
-    return count == SOCKET_ERROR && WouldBlock(WSAGetLastError()) ? 0 : -1;
+    return count == SOCKET_ERROR && ErrorResult(WSAGetLastError()) == NetResult::Ok ? 0 : -1;
 }
 
 void SocketClose(SocketHandle socket)
