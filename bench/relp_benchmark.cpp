@@ -18,7 +18,7 @@
 #include <thread>
 
 #include "generated_log.h"
-#include "relp_session.h"
+#include "relp_sender.h"
 #include "socket_connection.h"
 #include "syslog_message.h"
 

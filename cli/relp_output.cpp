@@ -12,18 +12,6 @@ namespace {
 constexpr int FIRST_PAUSE_MS = 1000;
 constexpr int LONGEST_PAUSE_MS = 30000;
 
-struct HostPort {
-    std::string host;
-    uint16_t port = 0;
-};
-
-HostPort SplitTarget(const std::string& target)
-{
-    HostPort split;
-    ParseHostPort(target, &split.host, &split.port);
-    return split;
-}
-
 int64_t MonotonicMs()
 {
     using namespace std::chrono;
@@ -40,20 +28,14 @@ int ReconnectPauseMs(int failuresInARow)
     return std::min(pause, LONGEST_PAUSE_MS);
 }
 
-RelpOutput::RelpOutput(const std::string& target, const std::string& machineName, OutputSink& notices,
-                       std::FILE* messages, StopCheck stop)
-    : target_(target),
-      sender_(SplitTarget(target).host, SplitTarget(target).port, SyslogHostName(machineName)),
+RelpOutput::RelpOutput(const HostPort& target, const std::string& machineName, OutputSink& notices,
+                       NoticeChannel& channel, StopCheck stop)
+    : target_(target.text),
+      sender_(target.host, target.port, SyslogHostName(machineName)),
       notices_(notices),
-      messages_(messages)
+      channel_(channel)
 {
     sender_.SetStopCheck(stop);
-}
-
-void RelpOutput::Tell(const std::string& text)
-{
-    std::fwrite(text.data(), 1, text.size(), messages_);
-    std::fflush(messages_);
 }
 
 bool RelpOutput::Write(std::string_view bytes)
@@ -64,7 +46,7 @@ bool RelpOutput::Write(std::string_view bytes)
         return false;
     if (sender_.Deliver(bytes)) {
         if (announced_ != 0)
-            Tell("ndislog: records reach " + target_ + " again\n");
+            channel_.Tell(DeliveringAgainText(target_));
         announced_ = 0;
         failuresInARow_ = 0;
         return true;
@@ -74,8 +56,7 @@ bool RelpOutput::Write(std::string_view bytes)
         return false;  // not the centre's fault: the next start goes on from the saved place
     const unsigned bit = 1u << static_cast<unsigned>(failure);
     if ((announced_ & bit) == 0)
-        Tell("ndislog: cannot deliver to " + target_ + " (" + RelpFailureText(failure, sender_.RejectedCode()) +
-             "); trying again\n");
+        channel_.Tell(CannotDeliverText(target_, RelpFailureText(failure, sender_.RejectedCode())));
     announced_ |= bit;
     ++failuresInARow_;
     nextAttemptMs_ = MonotonicMs() + ReconnectPauseMs(failuresInARow_);
