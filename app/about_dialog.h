@@ -3,4 +3,5 @@
 
 #include <windows.h>
 
-INT_PTR CALLBACK AboutDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+// Opens the About box, owned by `owner`, and returns once it is closed.
+void OpenAboutBox(HINSTANCE instance, HWND owner);

@@ -1,11 +1,17 @@
 // The cause lookup dialog: the user types a hexadecimal cause code and reads its message.
 #include "cause_dialog.h"
 
+#include "cause_code.h"
 #include "resource.h"
 
 namespace {
 
 constexpr char CAUSE_CAPTION[] = "理由表示";
+constexpr char CAUSE_TEMPLATE[] = "CauseDisp";
+
+// The entry last confirmed with OK, and the message it was given.
+char LastCodeText[CODE_TEXT_SIZE];
+char CauseMessageText[CAUSE_MESSAGE_SIZE];
 
 // OK: reads at most CODE_TEXT_MAX - 1 characters of the field (they are kept for the next
 // opening), looks the code up and shows its message, owned by the dialog.
@@ -16,11 +22,6 @@ void ShowCauseOfEntry(HWND dialog)
     ComposeCauseMessage(code, CauseMessageText, sizeof CauseMessageText);
     MessageBoxA(dialog, CauseMessageText, CAUSE_CAPTION, MB_OK | MB_ICONWARNING);
 }
-
-}  // namespace
-
-char LastCodeText[CODE_TEXT_SIZE];
-char CauseMessageText[CAUSE_MESSAGE_SIZE];
 
 INT_PTR CALLBACK CauseDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
 {
@@ -49,4 +50,11 @@ INT_PTR CALLBACK CauseDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
     default:
         return FALSE;
     }
+}
+
+}  // namespace
+
+void OpenCauseDialog(HINSTANCE instance, HWND owner)
+{
+    DialogBoxParamA(instance, CAUSE_TEMPLATE, owner, CauseDlgProc, 0);
 }

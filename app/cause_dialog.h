@@ -3,11 +3,6 @@
 
 #include <windows.h>
 
-#include "cause_code.h"
-
-// The entry last confirmed with OK; it stands in the field again at the next opening.
-extern char LastCodeText[CODE_TEXT_SIZE];
-// The message composed by the last OK.
-extern char CauseMessageText[CAUSE_MESSAGE_SIZE];
-
-INT_PTR CALLBACK CauseDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+// Opens the dialog, owned by `owner`, and returns once it is closed. The entry last
+// confirmed with OK stands in the field again at the next opening.
+void OpenCauseDialog(HINSTANCE instance, HWND owner);

@@ -143,10 +143,10 @@ LRESULT OnCommand(HWND window, WPARAM wParam)
         PostQuitMessage(0);
         break;
     case IDM_ABOUT:
-        DialogBoxParamA(AppInstance, "about", window, AboutDlgProc, 0);
+        OpenAboutBox(AppInstance, window);
         break;
     case IDM_CAUSE:
-        DialogBoxParamA(AppInstance, "CauseDisp", window, CauseDlgProc, 0);
+        OpenCauseDialog(AppInstance, window);
         break;
     default:
         break;

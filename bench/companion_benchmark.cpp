@@ -12,7 +12,7 @@
 #include "child_process.h"
 #include "follow.h"
 #include "generated_log.h"
-#include "log_stream.h"
+#include "report_stream.h"
 #include "record_format.h"
 
 namespace {

@@ -18,7 +18,7 @@
 #include <thread>
 
 #include "generated_log.h"
-#include "relp_session.h"
+#include "relp_sender.h"
 #include "socket_connection.h"
 #include "syslog_message.h"
 
@@ -114,6 +114,7 @@ private:
         setenv("NDISLOG_CENTRE_ADDRESS", "127.0.0.1", 1);
         setenv("NDISLOG_CENTRE_PORT", std::to_string(port_).c_str(), 1);
         setenv("NDISLOG_CENTRE_STORE", store.c_str(), 1);
+        setenv("NDISLOG_CENTRE_WRITER", NDISLOG_STORE_WRITER, 1);
         const std::string pidFile = folder_ + "/centre.pid";
         pid_ = fork();
         if (pid_ == 0) {

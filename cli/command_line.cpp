@@ -4,14 +4,14 @@
 #include <string>
 #include <utility>
 
-#include "relp_session.h"
+#include "digits.h"
 
 namespace {
 
-Invocation BadUsage(const std::string& problem)
+Invocation Refused(const std::string& problem)
 {
     Invocation invocation;
-    invocation.command = Command::Usage;
+    invocation.command = Command::BadUsage;
     invocation.problem = problem;
     return invocation;
 }
@@ -32,22 +32,11 @@ bool IsHelp(const std::string& argument)
 // Reads a whole decimal number of milliseconds within the allowed range.
 bool ReadInterval(const std::string& text, int* milliseconds)
 {
-    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos)
+    uint64_t value = 0;
+    if (!ReadWholeNumber(text, 10, 9, &value) || value < FOLLOW_INTERVAL_MIN_MS || value > FOLLOW_INTERVAL_MAX_MS)
         return false;
-    int value = 0;
-    for (const char digit : text)
-        value = value * 10 + (digit - '0');
-    if (value < FOLLOW_INTERVAL_MIN_MS || value > FOLLOW_INTERVAL_MAX_MS)
-        return false;
-    *milliseconds = value;
+    *milliseconds = static_cast<int>(value);
     return true;
-}
-
-bool IsHostPort(const std::string& text)
-{
-    std::string host;
-    uint16_t port = 0;
-    return ParseHostPort(text, &host, &port);
 }
 
 // Sets what an option of `report` that takes a value asks for; false when `value` does not
@@ -56,8 +45,8 @@ bool TakeOptionValue(const std::string& option, const std::string* value, Invoca
 {
     if (option == "--state" && value && !value->empty())
         invocation->stateFile = *value;
-    else if (option == "--relp" && value && IsHostPort(*value))
-        invocation->relpTarget = *value;
+    else if (option == "--relp" && value && ParseHostPort(*value, &invocation->relpTarget))
+        invocation->relp = true;
     else if (option == "--interval" && value)
         return ReadInterval(*value, &invocation->intervalMs);
     else
@@ -94,20 +83,20 @@ Invocation TakeOperands(Invocation invocation, std::vector<std::string> operands
 {
     if (invocation.command == Command::Report) {
         if (operands.size() > 1)
-            return BadUsage("more than one FILE");
+            return Refused("more than one FILE");
         if (operands.empty() && fileRequired)
-            return BadUsage("FILE missing");
+            return Refused("FILE missing");
         invocation.file = operands.empty() ? std::string() : operands[0];
         if (!invocation.follow && (!invocation.stateFile.empty() || invocation.intervalMs != FOLLOW_INTERVAL_MS))
-            return BadUsage("--state and --interval go with --follow");
-        if (!invocation.relpTarget.empty() && !(invocation.follow && invocation.json))
-            return BadUsage("--relp goes with --follow --json");
+            return Refused("--state and --interval go with --follow");
+        if (invocation.relp && !(invocation.follow && invocation.json))
+            return Refused("--relp goes with --follow --json");
         if (invocation.follow && invocation.file == "-")
-            return BadUsage("standard input cannot be followed");
+            return Refused("standard input cannot be followed");
     } else if (invocation.list && !operands.empty()) {
-        return BadUsage("--list takes no CODE");
+        return Refused("--list takes no CODE");
     } else if (!invocation.list && operands.empty()) {
-        return BadUsage("CODE missing");
+        return Refused("CODE missing");
     } else {
         invocation.codes = std::move(operands);
     }
@@ -119,12 +108,12 @@ Invocation TakeOperands(Invocation invocation, std::vector<std::string> operands
 Invocation ParseCommandLine(const std::vector<std::string>& arguments, bool fileRequired)
 {
     if (arguments.empty())
-        return BadUsage("command missing");
+        return Refused("command missing");
     const std::string& command = arguments[0];
     if (IsHelp(command))
         return Help();
     if (command != "report" && command != "cause")
-        return BadUsage("unknown command " + command);
+        return Refused("unknown command " + command);
     Invocation invocation;
     invocation.command = command == "report" ? Command::Report : Command::Cause;
     // Options may stand anywhere until "--"; "-" alone is an operand.
@@ -141,13 +130,13 @@ Invocation ParseCommandLine(const std::vector<std::string>& arguments, bool file
         else if (TakesValue(argument, invocation)) {
             const std::string* value = ++i < arguments.size() ? &arguments[i] : nullptr;
             if (!TakeOptionValue(argument, value, &invocation))
-                return BadUsage(argument + " needs " +
+                return Refused(argument + " needs " +
                                 (argument == "--state"  ? std::string("a FILE")
                                  : argument == "--relp" ? std::string("HOST:PORT")
                                                         : "milliseconds, " + std::to_string(FOLLOW_INTERVAL_MIN_MS) +
                                                               " to " + std::to_string(FOLLOW_INTERVAL_MAX_MS)));
         } else if (!TakeOption(argument, &invocation))
-            return BadUsage("unknown option " + argument);
+            return Refused("unknown option " + argument);
     }
     return TakeOperands(std::move(invocation), std::move(operands), fileRequired);
 }

@@ -4,11 +4,13 @@
 #include <string>
 #include <vector>
 
+#include "host_port.h"
+
 enum class Command {
     Help,    // usage on standard output, exit 0
     Report,  // the log report of one file, once or followed
     Cause,   // the lookup message of each code
-    Usage,   // bad usage: usage on standard error, exit 2
+    BadUsage,  // usage on standard error after what was wrong, exit 2
 };
 
 // How often the log is read again while following, unless the user says otherwise.
@@ -17,7 +19,7 @@ constexpr int FOLLOW_INTERVAL_MIN_MS = 100;
 constexpr int FOLLOW_INTERVAL_MAX_MS = 3600 * 1000;
 
 struct Invocation {
-    Command command = Command::Usage;
+    Command command = Command::BadUsage;
     bool follow = false;
     bool utf8 = false;
     bool english = false;
@@ -25,10 +27,11 @@ struct Invocation {
     bool list = false;  // cause: the whole catalogue instead of codes
     int intervalMs = FOLLOW_INTERVAL_MS;
     std::string stateFile;           // --state: empty: none
-    std::string relpTarget;          // --relp HOST:PORT: records go to the centre; empty: none
+    bool relp = false;               // --relp: records go to the centre at relpTarget
+    HostPort relpTarget;
     std::string file;                // empty: none given
     std::vector<std::string> codes;  // as typed, not yet cut
-    std::string problem;             // for Command::Usage: what was wrong, in a few words
+    std::string problem;             // for Command::BadUsage: what was wrong, in a few words
 };
 
 // Parses the arguments after the program name. `fileRequired` is false where the program

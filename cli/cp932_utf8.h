@@ -2,7 +2,6 @@
 // companion's command-line arguments taken in the encoding they arrive in.
 #pragma once
 
-#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -22,10 +21,3 @@ void AppendCp932AsUtf8(std::string_view text, std::string* out, bool* lossy);
 // Windows and in UTF-8 elsewhere, where a byte that starts no valid character becomes U+FFFD
 // and sets `*lossy`.
 void AppendArgumentAsUtf8(std::string_view argument, std::string* out, bool* lossy);
-
-// Writes `text` to `stream`, converted to UTF-8 when `utf8` is set. False on a write error.
-bool WriteText(std::FILE* stream, std::string_view text, bool utf8);
-
-// Puts `stream` into binary mode where the runtime would translate line ends (Windows), so
-// the report's CR LF passes unchanged and a Ctrl-Z in the log does not end it early.
-void SetBinaryMode(std::FILE* stream);

@@ -3,16 +3,12 @@
 
 #include <cerrno>
 
-#ifdef _WIN32
-#include <io.h>
-#include <windows.h>
-#else
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
+#include <functional>
 
+#include "log_file.h"
 #include "log_reader.h"
+#include "piece_writer.h"
+#include "platform.h"
 
 namespace {
 
@@ -21,43 +17,12 @@ bool EndsInLineFeed(const char* line, int length)
     return length > 0 && line[length - 1] == '\n';
 }
 
-// Opens the log for following. A pipe or a device cannot be read again from a saved place,
-// so it is refused; on POSIX it is opened without waiting, as a FIFO without a writer would
-// keep open() waiting for ever.
-LogFile OpenToFollow(const std::string& path, bool* followable)
-{
-    *followable = true;
-#ifdef _WIN32
-    LogFile file = OpenLog(path);
-    if (file && GetFileType(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file.get())))) != FILE_TYPE_DISK) {
-        *followable = false;
-        return nullptr;
-    }
-    return file;
-#else
-    const int descriptor = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (descriptor < 0)
-        return nullptr;
-    struct stat status {};
-    if (fstat(descriptor, &status) != 0 || !(S_ISREG(status.st_mode) || S_ISDIR(status.st_mode))) {
-        *followable = false;
-        close(descriptor);
-        return nullptr;
-    }
-    fcntl(descriptor, F_SETFL, fcntl(descriptor, F_GETFL) & ~O_NONBLOCK);
-    LogFile file(fdopen(descriptor, "rb"));
-    if (!file)
-        close(descriptor);
-    return file;
-#endif
-}
-
 // Reads the stretch of the log that `mark` describes once more; true when it still reads
 // the same and ends at the same byte, a line end there exactly when `closed`. A failed
 // read leaves its error number in `*readError`.
 bool StillThere(std::FILE* file, const LineMark& mark, bool closed, int* readError)
 {
-    if (!SeekLog(file, mark.start)) {
+    if (!SeekFile(file, mark.start)) {
         *readError = errno;
         return false;
     }
@@ -77,14 +42,18 @@ bool StillThere(std::FILE* file, const LineMark& mark, bool closed, int* readErr
     return false;
 }
 
-}  // namespace
-
 // The lines of one reading: held back while unfinished, fingerprinted, and turned into
-// pieces whose place is committed once each piece is delivered.
-class NewLines final : public PieceWriter {
+// pieces; the place each delivered piece reaches is handed to `commit`.
+class FollowReading final : public PieceWriter {
 public:
-    NewLines(LogFollower& follower, LogLineReader& reader, OutputSink& output)
-        : PieceWriter(follower.format_, output), follower_(follower), reader_(reader), reached_(follower.place_)
+    FollowReading(RecordFormat& format, OutputSink& output, LogLineReader& reader, const FollowPlace& from,
+                  bool (*stopRequested)(), std::function<void(const FollowPlace&)> commit)
+        : PieceWriter(format, output, from.generation),
+          reader_(reader),
+          start_(from.offset),
+          reached_(from),
+          stopRequested_(stopRequested),
+          commit_(std::move(commit))
     {
         current_ = reached_.lineOpen ? reached_.last : LineMark{reached_.offset, reached_.offset, FINGERPRINT_START};
     }
@@ -115,7 +84,7 @@ public:
             reached_.first = current_;
         if (lineEnds_)
             current_ = LineMark{current_.end, current_.end, FINGERPRINT_START};
-        if (follower_.stopRequested_ && follower_.stopRequested_()) {
+        if (stopRequested_ && stopRequested_()) {
             stopped_ = true;
             Deliver();
             return false;
@@ -128,18 +97,21 @@ public:
 private:
     bool PieceDelivered() override
     {
-        follower_.Commit(reached_, output_);
+        commit_(reached_);
         return true;
     }
 
-    LogFollower& follower_;
     LogLineReader& reader_;
-    const int64_t start_ = follower_.place_.offset;  // where the reader began
+    const int64_t start_;  // where the reader began
     FollowPlace reached_;  // the place after the last line taken
     LineMark current_;     // the line being read
+    bool (*stopRequested_)();
+    std::function<void(const FollowPlace&)> commit_;
     bool lineEnds_ = false;
     bool stopped_ = false;
 };
+
+}  // namespace
 
 LogFollower::LogFollower(std::string path, RecordFormat& format, std::string stateFile, bool (*stopRequested)())
     : path_(std::move(path)), format_(format), stateFile_(std::move(stateFile)), stopRequested_(stopRequested)
@@ -173,7 +145,6 @@ void LogFollower::StartAfresh(OutputSink& output)
 {
     FollowPlace fresh;
     fresh.generation = NewGeneration();
-    format_.SetGeneration(fresh.generation);
     Commit(fresh, output);
 }
 
@@ -187,7 +158,6 @@ void LogFollower::Start(OutputSink& output)
         case StateLoad::Loaded:
             place_ = loaded;
             saved_ = loaded;
-            format_.SetGeneration(place_.generation);
             return;
         case StateLoad::Unusable:
             output.Announce(Notice::StateUnreadable, error);
@@ -211,26 +181,27 @@ bool LogFollower::StillMatches(std::FILE* file, int* readError) const
 
 FollowResult LogFollower::ReadNewLines(std::FILE* file, OutputSink& output)
 {
-    if (!SeekLog(file, place_.offset)) {
+    if (!SeekFile(file, place_.offset)) {
         Announce(output, Notice::CannotRead, errno);
-        return FollowResult::Read;
+        return FollowResult::Continue;
     }
     LogLineReader reader(file);
-    NewLines lines(*this, reader, output);
+    FollowReading lines(format_, output, reader, place_, stopRequested_,
+                        [this, &output](const FollowPlace& reached) { Commit(reached, output); });
     RecordNumber number(place_.nextRecord);
     ReadLogRecords(reader, &number, lines);
-    if (lines.OutputFailed())
-        return FollowResult::OutputFailed;
+    if (lines.Undelivered())
+        return FollowResult::NotDelivered;
     if (lines.Stopped())
         return FollowResult::Stopped;
     if (reader.Failed()) {
         Announce(output, Notice::CannotRead, reader.Error());
-        return FollowResult::Read;
+        return FollowResult::Continue;
     }
     if (!lines.Deliver())
-        return FollowResult::OutputFailed;
+        return FollowResult::NotDelivered;
     problem_.reset();
-    return FollowResult::Read;
+    return FollowResult::Continue;
 }
 
 FollowResult LogFollower::Read(OutputSink& output)
@@ -238,20 +209,20 @@ FollowResult LogFollower::Read(OutputSink& output)
     if (!started_)
         Start(output);
     bool followable = true;
-    const LogFile file = OpenToFollow(path_, &followable);
+    const LogFile file = OpenLogToFollow(path_, &followable);
     if (!followable) {
         output.Announce(Notice::NotFollowable, 0);
         return FollowResult::NotFollowable;
     }
     if (!file) {
         Announce(output, Notice::CannotOpen, 0);
-        return FollowResult::Read;
+        return FollowResult::Continue;
     }
     int readError = 0;
     if (!StillMatches(file.get(), &readError)) {
         if (readError != 0) {
             Announce(output, Notice::CannotRead, readError);
-            return FollowResult::Read;
+            return FollowResult::Continue;
         }
         output.Announce(Notice::Restarted, 0);
         StartAfresh(output);

@@ -6,12 +6,12 @@
 #include <string>
 
 #include "follow_state.h"
-#include "log_stream.h"
+#include "output_sink.h"
 #include "record_format.h"
 
 enum class FollowResult {
-    Read,           // a reading is done (or the log could not be read, which was announced)
-    OutputFailed,   // the output did not take a piece; the place stays before it
+    Continue,       // a reading is over: done, or the log could not be read (announced)
+    NotDelivered,   // the output did not take a piece; the place stays before it
     Stopped,        // a stop was asked for; what was read is delivered and its place saved
     NotFollowable,  // the log is a pipe or a device (announced)
 };
@@ -25,7 +25,7 @@ public:
                 bool (*stopRequested)() = nullptr);
 
     // Reads the log from the end of what was printed and hands the records of the lines
-    // finished since then to `output` in pieces of about OUTPUT_CHUNK_SIZE bytes. A line
+    // finished since then to `output` in pieces of about OUTPUT_PIECE_SIZE bytes. A line
     // still being written is held back until its end arrives (its LF, or a Ctrl-Z, which
     // ends the log for good); a long one goes out in 1023-byte pieces as they are complete.
     // When the log is shorter than before, or its first or last printed line is no longer
@@ -37,8 +37,6 @@ public:
     const FollowPlace& Place() const { return place_; }
 
 private:
-    friend class NewLines;
-
     void Start(OutputSink& output);
     void StartAfresh(OutputSink& output);
     bool StillMatches(std::FILE* file, int* readError) const;

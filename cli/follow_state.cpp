@@ -13,17 +13,12 @@
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
-#include <ctime>
 #include <iterator>
 #include <string_view>
 #include <vector>
 
-#ifdef _WIN32
-#include <io.h>
-#include <windows.h>
-#else
-#include <unistd.h>
-#endif
+#include "digits.h"
+#include "platform.h"
 
 namespace {
 
@@ -60,16 +55,9 @@ std::vector<std::string_view> Words(std::string_view line)
 template <typename Number>
 bool ReadNumber(std::string_view text, int base, Number* number)
 {
-    static constexpr char DIGITS[] = "0123456789abcdef";
-    if (text.empty() || text.size() > (base == 10 ? 18u : 16u))
-        return false;
     uint64_t value = 0;
-    for (const char c : text) {
-        const char* digit = std::char_traits<char>::find(DIGITS, static_cast<size_t>(base), c);
-        if (!digit)
-            return false;
-        value = value * static_cast<uint64_t>(base) + static_cast<uint64_t>(digit - DIGITS);
-    }
+    if (!ReadWholeNumber(text, base, base == 10 ? 18u : 16u, &value))
+        return false;
     *number = static_cast<Number>(value);
     return true;
 }
@@ -83,48 +71,6 @@ bool ReadMark(const std::vector<std::string_view>& words, LineMark* mark)
 bool IsGeneration(const std::string& text)
 {
     return text.size() == 16 && text.find_first_not_of("0123456789abcdef") == std::string::npos;
-}
-
-bool FlushToDisk(std::FILE* file)
-{
-    if (std::fflush(file) != 0)
-        return false;
-#ifdef _WIN32
-    return _commit(_fileno(file)) == 0;
-#else
-    return fsync(fileno(file)) == 0;
-#endif
-}
-
-bool ReplaceFile(const std::string& from, const std::string& to)
-{
-#ifdef _WIN32
-    // The runtime's rename refuses an existing target; MoveFileEx replaces it in one step.
-    if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        return true;
-    errno = GetLastError() == ERROR_ACCESS_DENIED ? EACCES : EIO;
-    return false;
-#else
-    return std::rename(from.c_str(), to.c_str()) == 0;
-#endif
-}
-
-// What tells this moment and this process apart from any other run.
-void MomentAndProcess(uint64_t seeds[3])
-{
-#ifdef _WIN32
-    FILETIME now;
-    GetSystemTimeAsFileTime(&now);
-    seeds[0] = (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
-    seeds[1] = GetTickCount();
-    seeds[2] = GetCurrentProcessId();
-#else
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    seeds[0] = static_cast<uint64_t>(now.tv_sec);
-    seeds[1] = static_cast<uint64_t>(now.tv_nsec);
-    seeds[2] = static_cast<uint64_t>(getpid());
-#endif
 }
 
 }  // namespace
@@ -231,7 +177,7 @@ bool SaveFollowState(const std::string& path, const FollowPlace& place, int* err
         saved = false;
         failure = errno;
     }
-    if (saved && !ReplaceFile(temporary, path)) {
+    if (saved && !RenameOver(temporary, path)) {
         saved = false;
         failure = errno;
     }

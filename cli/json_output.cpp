@@ -2,8 +2,7 @@
 // ends and every other control character inside a text are escaped, never written raw.
 #include "json_output.h"
 
-#include <cstdio>
-
+#include "cause_code.h"
 #include "cp932_utf8.h"
 
 namespace {
@@ -61,9 +60,11 @@ void AppendQuoted(void (*appendUtf8)(std::string_view, std::string*, bool*), std
 
 void AppendCode(uint32_t code, std::string* out)
 {
-    char digits[16];
-    std::snprintf(digits, sizeof digits, "\"%04X\"", static_cast<unsigned>(code));
+    char digits[CAUSE_CODE_DIGITS_SIZE];
+    WriteCauseCode(code, digits);
+    out->push_back('"');
     out->append(digits);
+    out->push_back('"');
 }
 
 }  // namespace
@@ -94,10 +95,11 @@ void AppendJsonRecord(int64_t number, std::string_view generation, const LogReco
     out->append("}\n");
 }
 
-void JsonFormat::Append(const RecordNumber& number, const LogRecordParts& parts, OutputPiece* out)
+void JsonFormat::Append(const RecordNumber& number, std::string_view generation, const LogRecordParts& parts,
+                        OutputPiece* out)
 {
     object_.clear();
-    AppendJsonRecord(number.Value(), generation_, parts, &object_);
+    AppendJsonRecord(number.Value(), generation, parts, &object_);
     out->Append(object_);
 }
 

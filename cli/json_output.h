@@ -25,11 +25,10 @@ void AppendJsonRecord(int64_t number, std::string_view generation, const LogReco
 // formatter's own split of its line.
 class JsonFormat final : public RecordFormat {
 public:
-    void Append(const RecordNumber& number, const LogRecordParts& parts, OutputPiece* out) override;
-    void SetGeneration(const std::string& generation) override { generation_ = generation; }
+    void Append(const RecordNumber& number, std::string_view generation, const LogRecordParts& parts,
+                OutputPiece* out) override;
 
 private:
-    std::string generation_;
     std::string object_;
 };
 

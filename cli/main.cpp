@@ -1,37 +1,25 @@
 // ndislog: the driver log report and the cause lookup of the Windows program, for a
 // terminal, a script or another machine.
 #include <cerrno>
-#include <csignal>
-#include <cstring>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <memory>
 #include <new>
 #include <string>
 #include <vector>
 
-#ifdef _WIN32
-#include <windows.h>
-
-#include "driver_log_path.h"
-#else
-#include <time.h>
-#endif
-
 #include "cause_catalogue.h"
 #include "cause_code.h"
 #include "command_line.h"
+#include "cp932_utf8.h"
 #include "follow.h"
 #include "json_output.h"
-#include "log_stream.h"
-#include "cp932_utf8.h"
-#include "notice_sink.h"
+#include "notices.h"
+#include "platform.h"
 #include "record_format.h"
 #include "relp_output.h"
+#include "report_stream.h"
 #include "service_command.h"
-#include "service_host.h"
-#include "socket_connection.h"
 
 namespace {
 
@@ -42,106 +30,40 @@ constexpr int EXIT_BAD_USAGE = 2;
 // While following, the wait is cut into slices so that a stop ends it promptly.
 constexpr int STOP_CHECK_MS = 100;
 
-volatile std::sig_atomic_t StopRequested = 0;
-
-bool StopWasRequested()
-{
-    return StopRequested != 0;
-}
-
-#ifdef _WIN32
-// Set once following has ended and its place is saved.
-volatile LONG FollowingEnded = 0;
-
-// Ctrl+C and Ctrl+Break ask for a stop. Closing the console, logging off and shutting down
-// end the process as soon as this handler returns, so it waits (up to the few seconds
-// Windows grants) until the piece being written and its place are saved.
-BOOL WINAPI OnConsoleEvent(DWORD event)
-{
-    StopRequested = 1;
-    if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
-        for (int waited = 0; waited < 4500 && !FollowingEnded; waited += 50)
-            Sleep(50);
-    }
-    return TRUE;
-}
-
-void CatchStopRequests()
-{
-    SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
-}
-
-void SignalFollowingEnded()
-{
-    FollowingEnded = 1;
-}
-
-void SleepMilliseconds(int milliseconds)
-{
-    Sleep(static_cast<DWORD>(milliseconds));
-}
-#else
-extern "C" void OnStopSignal(int)
-{
-    StopRequested = 1;
-}
-
-void CatchStopRequests()
-{
-    std::signal(SIGINT, OnStopSignal);
-    std::signal(SIGTERM, OnStopSignal);
-}
-
-void SignalFollowingEnded() {}
-
-void SleepMilliseconds(int milliseconds)
-{
-    timespec pause = {milliseconds / 1000, static_cast<long>(milliseconds % 1000) * 1000000L};
-    nanosleep(&pause, nullptr);  // a signal cuts it short, which is what we want
-}
-#endif
-
 // Waits one follow interval; true when a stop was asked for meanwhile.
 bool WaitOrStop(int milliseconds)
 {
-    for (int waited = 0; waited < milliseconds && !StopRequested; waited += STOP_CHECK_MS)
-        SleepMilliseconds(milliseconds - waited < STOP_CHECK_MS ? milliseconds - waited : STOP_CHECK_MS);
-    return StopRequested != 0;
-}
-
-// Where the Windows program reads the log: the Windows directory, "\", "ndislog.txt".
-std::string DefaultLogPath()
-{
-#ifdef _WIN32
-    char* path = NewDriverLogPath();
-    const std::string shown = path ? path : "";
-    std::free(path);
-    return shown;
-#else
-    return std::string();
-#endif
+    for (int waited = 0; waited < milliseconds && !StopRequested(); waited += STOP_CHECK_MS)
+        SleepMs(milliseconds - waited < STOP_CHECK_MS ? milliseconds - waited : STOP_CHECK_MS);
+    return StopRequested();
 }
 
 // A failed write to standard output is told apart from a log that could not be read.
-int OutputFailed(int error)
+int TellWriteFailure(NoticeChannel& notices, int error)
 {
-    TellNotice(NoticeKind::Error, std::string("ndislog: cannot write standard output (") + std::strerror(error) + ")\n");
+    notices.Tell(NoticeType::Error, CannotWriteOutputText(error));
     return EXIT_FAILURE_REPORTED;
 }
 
-// Writes `text` and flushes it; the exit code.
-int WriteAll(std::string_view text, bool utf8)
+// Writes `text` to standard output, converted from code page 932 with `utf8`, and flushes it;
+// the exit code.
+int WriteAll(std::string_view text, bool utf8, NoticeChannel& notices)
 {
+    const std::string converted = utf8 ? Cp932ToUtf8(text) : std::string();
+    const std::string_view out = utf8 ? std::string_view(converted) : text;
     errno = 0;
-    if (!WriteText(stdout, text, utf8) || std::fflush(stdout) != 0)
-        return OutputFailed(errno != 0 ? errno : EIO);
+    if (std::fwrite(out.data(), 1, out.size(), stdout) != out.size() || std::fflush(stdout) != 0)
+        return TellWriteFailure(notices, errno != 0 ? errno : EIO);
     return EXIT_OK;
 }
 
-// Report bytes to standard output, each piece flushed at once; notices to standard error.
+// Report bytes to standard output, each piece flushed at once; notices to the channel.
 class StandardStreams final : public OutputSink {
 public:
-    StandardStreams(const std::string& path, bool utf8) : path_(path), utf8_(utf8) {}
+    StandardStreams(const std::string& path, bool utf8, NoticeChannel& notices)
+        : path_(path), utf8_(utf8), notices_(notices)
+    {
+    }
 
     bool Write(std::string_view bytes) override
     {
@@ -155,7 +77,7 @@ public:
     void Announce(Notice notice, int error) override
     {
         const bool aboutState = notice == Notice::StateUnreadable || notice == Notice::StateUnwritable;
-        TellNotice(KindOfNotice(notice), NoticeText(notice, aboutState ? statePath : path_, error, utf8_));
+        notices_.Tell(NoticeTypeOf(notice), NoticeText(notice, aboutState ? statePath : path_, error, utf8_));
     }
 
     int WriteError() const { return writeError_; }
@@ -165,38 +87,38 @@ public:
 private:
     const std::string& path_;
     bool utf8_;
+    NoticeChannel& notices_;
     int writeError_ = 0;
 };
 
-int RunReport(const std::string& path, RecordFormat& format, bool utf8)
+int RunReport(const std::string& path, RecordFormat& format, bool utf8, NoticeChannel& notices)
 {
-    StandardStreams streams(path, utf8);
+    StandardStreams streams(path, utf8, notices);
     if (StreamLogReport(path, format, streams))
         return EXIT_OK;
-    return streams.WriteError() != 0 ? OutputFailed(streams.WriteError()) : EXIT_FAILURE_REPORTED;
+    return streams.WriteError() != 0 ? TellWriteFailure(notices, streams.WriteError()) : EXIT_FAILURE_REPORTED;
 }
 
-// Follows until a stop is asked for or following fails; the exit code.
-int FollowUntilStopped(const Invocation& invocation, const std::string& path, RecordFormat& format)
+int RunFollow(const Invocation& invocation, const std::string& path, RecordFormat& format, NoticeChannel& notices)
 {
-    StandardStreams streams(path, invocation.utf8);
+    StandardStreams streams(path, invocation.utf8, notices);
     streams.statePath = invocation.stateFile;
     // With --relp the records go to the centre; one it did not take is read again later.
     std::unique_ptr<RelpOutput> relp;
-    if (!invocation.relpTarget.empty())
-        relp = std::make_unique<RelpOutput>(invocation.relpTarget, LocalHostName(), streams, StopWasRequested);
+    if (invocation.relp)
+        relp = std::make_unique<RelpOutput>(invocation.relpTarget, LocalHostName(), streams, notices, StopRequested);
     OutputSink& output = relp ? static_cast<OutputSink&>(*relp) : streams;
-    LogFollower follower(path, format, invocation.stateFile, StopWasRequested);
+    LogFollower follower(path, format, invocation.stateFile, StopRequested);
     int exitCode = EXIT_OK;
     for (;;) {
         FollowResult result = follower.Read(output);
-        if (result == FollowResult::OutputFailed && relp)
-            result = FollowResult::Read;
-        if (result == FollowResult::OutputFailed)
-            exitCode = OutputFailed(streams.WriteError());
+        if (result == FollowResult::NotDelivered && relp)
+            result = FollowResult::Continue;
+        if (result == FollowResult::NotDelivered)
+            exitCode = TellWriteFailure(notices, streams.WriteError());
         else if (result == FollowResult::NotFollowable)
             exitCode = EXIT_FAILURE_REPORTED;
-        if (result != FollowResult::Read || WaitOrStop(invocation.intervalMs))
+        if (result != FollowResult::Continue || WaitOrStop(invocation.intervalMs))
             break;
     }
     relp.reset();  // ends the session with "close"
@@ -204,54 +126,19 @@ int FollowUntilStopped(const Invocation& invocation, const std::string& path, Re
     return exitCode;
 }
 
-// The report of the log, once or followed. Under the service manager its controls, not the
-// console's events, ask for a stop.
-int RunReportCommand(const Invocation& invocation, bool underService)
-{
-    const std::string path = invocation.file.empty() ? DefaultLogPath() : invocation.file;
-    // The report's CR LF goes out as it is, not doubled by a text-mode stream. Output
-    // comes in pieces of whole records; unbuffered, each piece is one write, so a
-    // collector reading the file never meets half a record.
-    SetBinaryMode(stdout);
-    std::setvbuf(stdout, nullptr, _IONBF, 0);
-    TextFormat text(invocation.utf8);
-    JsonFormat json;
-    RecordFormat& format = invocation.json ? static_cast<RecordFormat&>(json) : text;
-    if (!invocation.follow)
-        return RunReport(path, format, invocation.utf8);
-    if (!underService)
-        CatchStopRequests();
-    return FollowUntilStopped(invocation, path, format);
-}
-
-void RequestStop()
-{
-    StopRequested = 1;
-}
-
-int RunService(const std::vector<std::string>& arguments)
-{
-    const ServiceRequest request = ParseServiceCommand(arguments);
-    if (request.action == ServiceAction::Usage) {
-        std::fprintf(stderr, "ndislog: %s\n%s", request.problem.c_str(), UsageText());
-        return EXIT_BAD_USAGE;
-    }
-    const ServiceFollowing following{[&request] { return RunReportCommand(request.report, true); }, RequestStop};
-    return RunServiceCommand(request, following);
-}
-
 // The catalogue row by row, in its own order: "%04X  text" lines, or JSON objects.
 std::string CatalogueListing(bool json)
 {
-    const CauseEntry* rows = CatalogueLanguage == 0 ? JapaneseCauses : EnglishCauses;
+    const CauseEntry* rows = CatalogueColumn();
     std::string out;
     for (int i = 0; i < CAUSE_COUNT; ++i) {
         if (json) {
             AppendJsonCause(rows[i], &out);
         } else {
-            char code[16];
-            std::snprintf(code, sizeof code, "%04X  ", static_cast<unsigned>(rows[i].code));
+            char code[CAUSE_CODE_DIGITS_SIZE];
+            WriteCauseCode(rows[i].code, code);
             out += code;
+            out += "  ";
             out += rows[i].text;
             out += '\n';
         }
@@ -263,8 +150,7 @@ std::string LookupAnswers(const std::vector<std::string>& codes, bool json)
 {
     std::string out;
     for (const std::string& code : codes) {
-        // The lookup field keeps CODE_TEXT_MAX - 1 characters of what was typed.
-        const std::string kept = code.substr(0, CODE_TEXT_MAX - 1);
+        const std::string kept(KeptCauseEntry(code));
         const uint32_t value = CauseCodeFromText(kept.c_str());
         char message[CAUSE_MESSAGE_SIZE];
         ComposeCauseMessage(value, message, sizeof message);
@@ -278,7 +164,7 @@ std::string LookupAnswers(const std::vector<std::string>& codes, bool json)
     return out;
 }
 
-int RunCause(const Invocation& invocation)
+int RunCause(const Invocation& invocation, NoticeChannel& notices)
 {
     if (invocation.english)
         CatalogueLanguage = 1;
@@ -287,44 +173,69 @@ int RunCause(const Invocation& invocation)
     // JSON is UTF-8 already, and its lines end in LF on every platform.
     if (invocation.json)
         SetBinaryMode(stdout);
-    return WriteAll(out, invocation.utf8 && !invocation.json);
+    return WriteAll(out, invocation.utf8 && !invocation.json, notices);
 }
 
-int Run(const Invocation& invocation)
+int Run(const Invocation& invocation, const std::string& defaultLog, NoticeChannel& notices)
 {
     switch (invocation.command) {
     case Command::Help:
-        return WriteAll(UsageText(), false);
-    case Command::Usage:
-        std::fprintf(stderr, "ndislog: %s\n%s", invocation.problem.c_str(), UsageText());
+        return WriteAll(UsageText(), false, notices);
+    case Command::BadUsage:
+        notices.Tell(NoticeType::Error, BadUsageText(invocation.problem) + UsageText());
         return EXIT_BAD_USAGE;
-    case Command::Report:
-        return RunReportCommand(invocation, false);
+    case Command::Report: {
+        const std::string path = invocation.file.empty() ? defaultLog : invocation.file;
+        // The report's CR LF goes out as it is, not doubled by a text-mode stream. Output
+        // comes in pieces of whole records; unbuffered, each piece is one write, so a
+        // collector reading the file never meets half a record.
+        SetBinaryMode(stdout);
+        std::setvbuf(stdout, nullptr, _IONBF, 0);
+        TextFormat text(invocation.utf8);
+        JsonFormat json;
+        RecordFormat& format = invocation.json ? static_cast<RecordFormat&>(json) : text;
+        return invocation.follow ? RunFollow(invocation, path, format, notices)
+                                 : RunReport(path, format, invocation.utf8, notices);
+    }
     case Command::Cause:
-        return RunCause(invocation);
+        return RunCause(invocation, notices);
     }
     return EXIT_BAD_USAGE;
+}
+
+// `ndislog service ...`: the service command of the platform, whose service follows as
+// `report --follow` does, with its own channel for the notices.
+int RunService(const std::vector<std::string>& arguments, const std::string& defaultLog, NoticeChannel& notices)
+{
+    const ServiceRequest request = ParseServiceCommand(arguments);
+    if (request.action == ServiceAction::BadUsage) {
+        notices.Tell(NoticeType::Error, BadUsageText(request.problem) + UsageText());
+        return EXIT_BAD_USAGE;
+    }
+    const ServiceFollowing following = [&](NoticeChannel& channel) { return Run(request.report, defaultLog, channel); };
+    return RunServiceCommand(request, following, notices);
 }
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
-#ifdef _WIN32
-    const bool fileRequired = false;
-#else
-    const bool fileRequired = true;
-#endif
+    StandardErrorChannel notices;
     bool utf8 = false;
     try {
+        // Where the system has a default log, FILE may be left out.
+        const std::string defaultLog = DefaultLogPath();
         const std::vector<std::string> arguments(argv + 1, argv + argc);
         if (!arguments.empty() && arguments[0] == "service")
-            return RunService(std::vector<std::string>(arguments.begin() + 1, arguments.end()));
-        const Invocation invocation = ParseCommandLine(arguments, fileRequired);
+            return RunService({arguments.begin() + 1, arguments.end()}, defaultLog, notices);
+        const Invocation invocation = ParseCommandLine(arguments, defaultLog.empty());
         utf8 = invocation.utf8;
-        return Run(invocation);
+        // The user's stop; a service's stop comes from the service manager instead.
+        if (invocation.command == Command::Report && invocation.follow)
+            CatchStopRequests();
+        return Run(invocation, defaultLog, notices);
     } catch (const std::bad_alloc&) {
-        TellNotice(NoticeKind::Error, NoticeText(Notice::NoMemory, std::string(), 0, utf8));
+        notices.Tell(NoticeType::Error, NoticeText(Notice::NoMemory, std::string(), 0, utf8));
         return EXIT_FAILURE_REPORTED;
     }
 }

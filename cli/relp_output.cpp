@@ -5,25 +5,12 @@
 #include <algorithm>
 #include <chrono>
 
-#include "notice_sink.h"
 #include "syslog_message.h"
 
 namespace {
 
 constexpr int FIRST_PAUSE_MS = 1000;
 constexpr int LONGEST_PAUSE_MS = 30000;
-
-struct HostPort {
-    std::string host;
-    uint16_t port = 0;
-};
-
-HostPort SplitTarget(const std::string& target)
-{
-    HostPort split;
-    ParseHostPort(target, &split.host, &split.port);
-    return split;
-}
 
 int64_t MonotonicMs()
 {
@@ -41,11 +28,12 @@ int ReconnectPauseMs(int failuresInARow)
     return std::min(pause, LONGEST_PAUSE_MS);
 }
 
-RelpOutput::RelpOutput(const std::string& target, const std::string& machineName, OutputSink& notices,
-                       StopCheck stop)
-    : target_(target),
-      sender_(SplitTarget(target).host, SplitTarget(target).port, SyslogHostName(machineName)),
-      notices_(notices)
+RelpOutput::RelpOutput(const HostPort& target, const std::string& machineName, OutputSink& notices,
+                       NoticeChannel& channel, StopCheck stop)
+    : target_(target.text),
+      sender_(target.host, target.port, SyslogHostName(machineName)),
+      notices_(notices),
+      channel_(channel)
 {
     sender_.SetStopCheck(stop);
 }
@@ -58,7 +46,7 @@ bool RelpOutput::Write(std::string_view bytes)
         return false;
     if (sender_.Deliver(bytes)) {
         if (announced_ != 0)
-            TellNotice(NoticeKind::Information, "ndislog: records reach " + target_ + " again\n");
+            channel_.Tell(NoticeType::Information, DeliveringAgainText(target_));
         announced_ = 0;
         failuresInARow_ = 0;
         return true;
@@ -68,8 +56,7 @@ bool RelpOutput::Write(std::string_view bytes)
         return false;  // not the centre's fault: the next start goes on from the saved place
     const unsigned bit = 1u << static_cast<unsigned>(failure);
     if ((announced_ & bit) == 0)
-        TellNotice(NoticeKind::Warning, "ndislog: cannot deliver to " + target_ + " (" + RelpFailureText(failure, sender_.RejectedCode()) +
-             "); trying again\n");
+        channel_.Tell(NoticeType::Warning, CannotDeliverText(target_, RelpFailureText(failure, sender_.RejectedCode())));
     announced_ |= bit;
     ++failuresInARow_;
     nextAttemptMs_ = MonotonicMs() + ReconnectPauseMs(failuresInARow_);

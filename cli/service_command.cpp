@@ -26,11 +26,11 @@ bool IsAbsoluteWindowsPath(const std::string& path)
 // What is wrong with the report options a service would run; empty when nothing is.
 std::string ReportProblem(const Invocation& report)
 {
-    if (report.command == Command::Usage)
+    if (report.command == Command::BadUsage)
         return report.problem;
     if (report.command != Command::Report || !report.follow)
         return "a service runs report --follow";
-    if (report.relpTarget.empty())
+    if (!report.relp)
         return "a service has no standard output: it needs --json --relp HOST:PORT";
     if (report.stateFile.empty())
         return "a service needs --state STATE to go on where it stopped";

@@ -14,17 +14,17 @@ enum class ServiceAction {
     Install,    // register the service that runs the report options given after "--"
     Uninstall,  // stop it and remove it with its event source
     Run,        // be the service: what the service manager starts
-    Usage,      // bad usage: `problem` says what was wrong
+    BadUsage,   // `problem` says what was wrong
 };
 
 struct ServiceRequest {
-    ServiceAction action = ServiceAction::Usage;
+    ServiceAction action = ServiceAction::BadUsage;
     std::string name = DEFAULT_SERVICE_NAME;
     std::string account;                      // empty: LocalSystem
     std::string password;                     // only with an account
     std::vector<std::string> reportArguments; // what follows "--": `report --follow ...`
     Invocation report;                        // those arguments parsed, for Install and Run
-    std::string problem;                      // for ServiceAction::Usage
+    std::string problem;                      // for ServiceAction::BadUsage
 };
 
 // Parses the arguments after "service". Install and Run need, after "--", a `report --follow

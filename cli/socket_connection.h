@@ -1,19 +1,12 @@
-// A TCP connection over IPv4 in which every wait has a time-out: one implementation on POSIX
-// sockets, one on the Winsock that Windows 2000's ws2_32.dll offers, behind this one interface.
+// A TCP connection over IPv4 in which every wait has a time-out and heeds a stop: written
+// once over the socket primitives of platform.h.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 
-enum class NetResult {
-    Ok,
-    Unresolved,  // the host name is not known
-    Refused,     // nobody listens there, or the host cannot be reached
-    TimedOut,    // the wait ran out
-    Closed,      // the peer closed or reset the connection
-    Stopped,     // a stop was asked for and the wait ran out
-};
+#include "platform.h"
 
 // Asked between slices of every wait. Once it says true, a wait goes on for STOP_GRACE_MS at
 // most, so that an answer on its way still arrives, and then ends with NetResult::Stopped.
@@ -48,15 +41,11 @@ public:
     static constexpr int STOP_GRACE_MS = 1000;
 
 private:
-    enum class Direction { Read, Write };
     // Waits until the socket can be read or written; Ok, TimedOut or Stopped (or Closed
     // when the wait itself failed).
-    NetResult Wait(Direction direction, int timeoutMs);
+    NetResult Wait(bool forWrite, int timeoutMs);
 
-    uintptr_t socket_ = 0;  // an int descriptor or a Winsock SOCKET
+    SocketHandle socket_ = 0;
     bool open_ = false;
     StopCheck stop_ = nullptr;
 };
-
-// The machine's host name as the network knows it; empty when the system does not say.
-std::string LocalHostName();

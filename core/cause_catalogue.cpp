@@ -367,9 +367,14 @@ const CauseEntry EnglishCauses[CAUSE_COUNT] = {
     {0xFF26, "Registry Error <PortName>(CfgErr:26)"},
     {0xFFFF, "Unknown error"},
 };
+const CauseEntry* CatalogueColumn()
+{
+    return CatalogueLanguage == 0 ? JapaneseCauses : EnglishCauses;
+}
+
 const char* LookupCause(uint32_t code)
 {
-    const CauseEntry* row = CatalogueLanguage == 0 ? JapaneseCauses : EnglishCauses;
+    const CauseEntry* row = CatalogueColumn();
     // Equality first: the end row is a real row, and looking up 0xFFFF finds it.
     for (;; ++row) {
         if (row->code == code)

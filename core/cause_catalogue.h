@@ -19,6 +19,9 @@ extern const CauseEntry EnglishCauses[CAUSE_COUNT];
 // 0; the command-line companion sets it once for its English output.
 extern int32_t CatalogueLanguage;
 
+// The column CatalogueLanguage selects, CAUSE_COUNT rows in catalogue order.
+const CauseEntry* CatalogueColumn();
+
 // The text of the row whose code equals `code` in all 32 bits, in the column
 // CatalogueLanguage selects, or null when no row matches. 0xFFFF finds its own row.
 const char* LookupCause(uint32_t code);

@@ -5,23 +5,13 @@
 #include <cstdio>
 
 #include "cause_catalogue.h"
+#include "digits.h"
 
 namespace {
 
 bool IsBlank(char c)
 {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
 }
 
 }  // namespace
@@ -40,7 +30,7 @@ bool ParseCauseCode(const char* text, uint32_t* code)
 
     uint32_t value = 0;
     bool anyDigit = false;
-    for (int digit; (digit = HexDigit(*at)) >= 0; ++at) {
+    for (int digit; (digit = HexDigitValue(*at)) >= 0; ++at) {
         value = value * 16u + static_cast<uint32_t>(digit);
         anyDigit = true;
     }
@@ -57,11 +47,24 @@ uint32_t CauseCodeFromText(const char* text)
     return code;
 }
 
+void WriteCauseCode(uint32_t code, char digits[CAUSE_CODE_DIGITS_SIZE])
+{
+    std::snprintf(digits, CAUSE_CODE_DIGITS_SIZE, "%04X", static_cast<unsigned>(code));
+}
+
+std::string_view KeptCauseEntry(std::string_view typed)
+{
+    return typed.substr(0, CODE_TEXT_MAX - 1);
+}
+
 void ComposeCauseMessage(uint32_t code, char* message, size_t size)
 {
     const char* text = LookupCause(code);
-    if (text)
+    if (text) {
         std::snprintf(message, size, "理由表示 : %s", text);
-    else
-        std::snprintf(message, size, "未定義理由表示 : CODE=%04Xh", static_cast<unsigned>(code));
+    } else {
+        char digits[CAUSE_CODE_DIGITS_SIZE];
+        WriteCauseCode(code, digits);
+        std::snprintf(message, size, "未定義理由表示 : CODE=%sh", digits);
+    }
 }

@@ -8,6 +8,16 @@
 
 #include "log_record.h"
 
+// Closes a log file when it goes, except standard input, which stays open for the process.
+struct LogFileCloser {
+    void operator()(std::FILE* file) const
+    {
+        if (file != stdin)
+            std::fclose(file);
+    }
+};
+using LogFile = std::unique_ptr<std::FILE, LogFileCloser>;
+
 class LogLineReader {
 public:
     // Reads from `file`, which stays the caller's to close. Its 64 KiB chunk comes from the

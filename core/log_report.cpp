@@ -29,13 +29,9 @@ std::atomic<BlockHeader*> SpareBlock{nullptr};
 void* ResizeHeapBlock(void* block, size_t size, void*)
 {
     BlockHeader* header = block ? static_cast<BlockHeader*>(block) - 1 : SpareBlock.exchange(nullptr);
+    // A spare always holds the first step the builder asks for, so it is never grown here.
     if (header && size <= header->reserved)
         return header + 1;
-    if (!block) {
-        // A spare too small to use: nothing in it needs keeping, so it is not grown.
-        std::free(header);
-        header = nullptr;
-    }
     size_t reserve = size;
     if (header && reserve < 2 * header->reserved)
         reserve = 2 * header->reserved;
@@ -58,10 +54,6 @@ void ReleaseHeapBlock(void* block, void*)
 }
 
 const ReportAllocator HEAP_ALLOCATOR = {ResizeHeapBlock, ReleaseHeapBlock, nullptr};
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
 
 // The growing text of the report.
 class ReportBlock {
@@ -209,7 +201,7 @@ ReportStatus BuildLogReport(const char* path, LogReport* report, const ReportAll
     *report = LogReport{};
     // "rb" and our own line reader: the same lines on every platform. The runtime opens
     // with read and write sharing, so the driver can go on writing while we read.
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path, "rb"));
+    const LogFile file(std::fopen(path, "rb"));
     if (!file)
         return REPORT_CANNOT_OPEN;
 

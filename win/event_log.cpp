@@ -7,31 +7,10 @@
 #include <string>
 
 #include "ndislog_messages.h"
-#include "notice_sink.h"
 
 namespace {
 
 constexpr char APPLICATION_SOURCES[] = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\";
-
-HANDLE EventSource = nullptr;
-
-void ReportNotice(NoticeKind kind, std::string_view line)
-{
-    std::string text(line);
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
-        text.pop_back();
-    const char* strings[] = {text.c_str()};
-    WORD type = EVENTLOG_ERROR_TYPE;
-    DWORD message = MSG_NOTICE_ERROR;
-    if (kind == NoticeKind::Warning) {
-        type = EVENTLOG_WARNING_TYPE;
-        message = MSG_NOTICE_WARNING;
-    } else if (kind == NoticeKind::Information) {
-        type = EVENTLOG_INFORMATION_TYPE;
-        message = MSG_NOTICE_INFORMATION;
-    }
-    ReportEventA(EventSource, type, 0, message, nullptr, 1, 0, strings, nullptr);
-}
 
 bool SameTextIgnoringCase(const std::string& a, const std::string& b)
 {
@@ -89,17 +68,32 @@ bool RemoveEventLogSource(const std::string& name)
     return result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND;
 }
 
-void StartEventLogNotices(const std::string& name)
+EventLogChannel::EventLogChannel(const std::string& name) : source_(RegisterEventSourceA(nullptr, name.c_str())) {}
+
+EventLogChannel::~EventLogChannel()
 {
-    EventSource = RegisterEventSourceA(nullptr, name.c_str());
-    if (EventSource)
-        SetNoticeSink(ReportNotice);
+    if (source_)
+        DeregisterEventSource(source_);
 }
 
-void EndEventLogNotices()
+void EventLogChannel::Tell(NoticeType type, std::string_view lines)
 {
-    SetNoticeSink(nullptr);
-    if (EventSource)
-        DeregisterEventSource(EventSource);
-    EventSource = nullptr;
+    if (!source_) {
+        standardError_.Tell(type, lines);
+        return;
+    }
+    std::string text(lines);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+        text.pop_back();
+    const char* strings[] = {text.c_str()};
+    WORD eventType = EVENTLOG_ERROR_TYPE;
+    DWORD message = MSG_NOTICE_ERROR;
+    if (type == NoticeType::Warning) {
+        eventType = EVENTLOG_WARNING_TYPE;
+        message = MSG_NOTICE_WARNING;
+    } else if (type == NoticeType::Information) {
+        eventType = EVENTLOG_INFORMATION_TYPE;
+        message = MSG_NOTICE_INFORMATION;
+    }
+    ReportEventA(source_, eventType, 0, message, nullptr, 1, 0, strings, nullptr);
 }

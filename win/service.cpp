@@ -6,8 +6,9 @@
 #include <string>
 
 #include "event_log.h"
-#include "notice_sink.h"
-#include "service_host.h"
+#include "notices.h"
+#include "platform.h"
+#include "service_command.h"
 
 namespace {
 
@@ -77,9 +78,9 @@ std::string Reason(DWORD error)
     return SystemMessage(error);
 }
 
-int Failed(const std::string& what, const std::string& name, const std::string& reason)
+int Failed(NoticeChannel& notices, const std::string& what, const std::string& name, const std::string& reason)
 {
-    TellNotice(NoticeKind::Error, "ndislog: cannot " + what + " the service " + name + ": " + reason + "\n");
+    notices.Tell(NoticeType::Error, NoticeLine("cannot " + what + " the service " + name + ": " + reason));
     return EXIT_FAILED;
 }
 
@@ -124,19 +125,19 @@ bool Configure(SC_HANDLE service)
 }
 
 // Nothing half-registered stays behind: a service whose setup failed goes again.
-int RemoveAgain(SC_HANDLE service, const std::string& name, DWORD error)
+int RemoveAgain(NoticeChannel& notices, SC_HANDLE service, const std::string& name, DWORD error)
 {
     DeleteService(service);
-    return Failed("install", name, Reason(error));
+    return Failed(notices, "install", name, Reason(error));
 }
 
-int Install(const ServiceRequest& request)
+int Install(const ServiceRequest& request, NoticeChannel& notices)
 {
     const std::string program = ProgramPath();
     const std::string commandLine = ServiceCommandLine(program, request);
     const ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT | SC_MANAGER_CREATE_SERVICE));
     if (!manager)
-        return Failed("install", request.name, Reason(GetLastError()));
+        return Failed(notices, "install", request.name, Reason(GetLastError()));
     const std::string displayName = "NDIS log shipper (" + request.name + ")";
     const ServiceHandle service(CreateServiceA(
         manager, request.name.c_str(), displayName.c_str(), SERVICE_CHANGE_CONFIG | DELETE, SERVICE_WIN32_OWN_PROCESS,
@@ -144,12 +145,12 @@ int Install(const ServiceRequest& request)
         request.account.empty() ? nullptr : request.account.c_str(),
         request.account.empty() ? nullptr : request.password.c_str()));
     if (!service)
-        return Failed("install", request.name, Reason(GetLastError()));
+        return Failed(notices, "install", request.name, Reason(GetLastError()));
     if (!Configure(service))
-        return RemoveAgain(service, request.name, GetLastError());
+        return RemoveAgain(notices, service, request.name, GetLastError());
     long sourceError = 0;
     if (!AddEventLogSource(request.name, program, &sourceError))
-        return RemoveAgain(service, request.name, static_cast<DWORD>(sourceError));
+        return RemoveAgain(notices, service, request.name, static_cast<DWORD>(sourceError));
     Say("installed the service " + request.name + " (starts with Windows as " +
         (request.account.empty() ? std::string("LocalSystem") : request.account) +
         ", restarted a minute after a failure, notices to the Application log): " + commandLine);
@@ -186,20 +187,20 @@ bool StopAndWait(SC_HANDLE service)
     return false;
 }
 
-int Uninstall(const ServiceRequest& request)
+int Uninstall(const ServiceRequest& request, NoticeChannel& notices)
 {
     const ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
     if (!manager)
-        return Failed("remove", request.name, Reason(GetLastError()));
+        return Failed(notices, "remove", request.name, Reason(GetLastError()));
     const ServiceHandle service(OpenServiceA(manager, request.name.c_str(),
                                              SERVICE_STOP | SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG | DELETE));
     if (!service)
-        return Failed("remove", request.name, Reason(GetLastError()));
+        return Failed(notices, "remove", request.name, Reason(GetLastError()));
     if (!RunsTheCompanion(service))
-        return Failed("remove", request.name, "it does not run ndislog; nothing was changed");
+        return Failed(notices, "remove", request.name, "it does not run ndislog; nothing was changed");
     const bool stopped = StopAndWait(service);
     if (!DeleteService(service) && GetLastError() != ERROR_SERVICE_MARKED_FOR_DELETE)
-        return Failed("remove", request.name, Reason(GetLastError()));
+        return Failed(notices, "remove", request.name, Reason(GetLastError()));
     RemoveEventLogSource(request.name);
     Say("removed the service " + request.name + " and its event source" +
         (stopped ? std::string() : "; it did not stop in time and goes once it stops"));
@@ -245,7 +246,7 @@ void WINAPI OnControl(DWORD control)
 {
     if (control == SERVICE_CONTROL_STOP || control == SERVICE_CONTROL_SHUTDOWN) {
         SetState(SERVICE_STOP_PENDING, STOP_WAIT_HINT_MS);
-        Following->requestStop();
+        RequestStop();
     } else if (control == SERVICE_CONTROL_INTERROGATE) {
         EnterCriticalSection(&StatusLock);
         SetServiceStatus(StatusHandle, &Status);
@@ -259,10 +260,12 @@ void WINAPI ServiceMain(DWORD, char**)
     if (!StatusHandle)
         return;
     Status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
-    StartEventLogNotices(Request->name);
     SetState(SERVICE_RUNNING, 0);
-    const int exitCode = Following->follow();
-    EndEventLogNotices();
+    int exitCode = EXIT_FAILED;
+    {
+        EventLogChannel events(Request->name);
+        exitCode = (*Following)(events);
+    }
     SetStopped(exitCode);
 }
 
@@ -273,7 +276,7 @@ BOOL WINAPI IgnoreConsoleEvents(DWORD)
     return TRUE;
 }
 
-int Run(const ServiceRequest& request, const ServiceFollowing& following)
+int Run(const ServiceRequest& request, const ServiceFollowing& following, NoticeChannel& notices)
 {
     Request = &request;
     Following = &following;
@@ -284,24 +287,24 @@ int Run(const ServiceRequest& request, const ServiceFollowing& following)
         const DWORD error = GetLastError();
         SetConsoleCtrlHandler(IgnoreConsoleEvents, FALSE);
         if (error == ERROR_FAILED_SERVICE_CONTROLLER_CONNECT)
-            return Failed("run", request.name, "service run is for the service manager; from a console run report --follow");
-        return Failed("run", request.name, Reason(error));
+            return Failed(notices, "run", request.name, "service run is for the service manager; from a console run report --follow");
+        return Failed(notices, "run", request.name, Reason(error));
     }
     return Status.dwWin32ExitCode == NO_ERROR ? EXIT_DONE : static_cast<int>(Status.dwServiceSpecificExitCode);
 }
 
 }  // namespace
 
-int RunServiceCommand(const ServiceRequest& request, const ServiceFollowing& following)
+int RunServiceCommand(const ServiceRequest& request, const ServiceFollowing& following, NoticeChannel& notices)
 {
     switch (request.action) {
     case ServiceAction::Install:
-        return Install(request);
+        return Install(request, notices);
     case ServiceAction::Uninstall:
-        return Uninstall(request);
+        return Uninstall(request, notices);
     case ServiceAction::Run:
-        return Run(request, following);
-    case ServiceAction::Usage:
+        return Run(request, following, notices);
+    case ServiceAction::BadUsage:
         break;
     }
     return EXIT_FAILED;

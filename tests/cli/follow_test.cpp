@@ -10,8 +10,8 @@
 
 #include <gtest/gtest.h>
 
-#include "log_report.h"
-#include "log_stream.h"
+#include "report_stream.h"
+#include "report_text.h"
 #include "temp_files.h"
 
 namespace {
@@ -97,6 +97,12 @@ TEST(Follow, PrintsWhatEachReadingAdds)
         {"long last line rewritten in its first piece",
          {{"1.A,\n2.B," + LONG_TAIL + "\n", RECORD_1 + RECORD_2, ""},
           {"1.A,\n2.B," + longOther + "\n3.C,\n", RECORD_1 + RECORD_2 + "003. 3\r\n          C  \r\n", "restart"}}},
+        {"long line continued, then rewritten in a piece printed before",
+         {{"1.A,\n2.B," + LONG_TAIL, RECORD_1 + RECORD_2, ""},
+          {"1.A,\n2.B," + LONG_TAIL + "\n", "", ""},
+          {"1.A,\n2.B," + longOther + "\n3.C,\n", RECORD_1 + RECORD_2 + "003. 3\r\n          C  \r\n", "restart"}}},
+        {"one long line, still open, is the first and the last",
+         {{"1.A," + LONG_TAIL, RECORD_1, ""}, {"1.A," + LONG_TAIL + "\n2.B,\n", RECORD_2, ""}}},
         {"emptied, then written again",
          {{"1.A,\n", RECORD_1, ""}, {"", "", "restart"}, {"", "", ""}, {"2.B,\n", "001. 2\r\n          B  \r\n", ""}}},
         {"replaced by a longer log that starts alike",
@@ -121,20 +127,11 @@ TEST(Follow, PrintsWhatEachReadingAdds)
             const Step& step = testCase.steps[i];
             PutLog(path, step);
             RecordingSink sink;
-            EXPECT_EQ(FollowResult::Read, follower.Read(sink));
+            EXPECT_EQ(FollowResult::Continue, follower.Read(sink));
             EXPECT_EQ(step.output, sink.out) << testCase.name << ", reading " << i + 1;
             EXPECT_EQ(step.notice, sink.notices) << testCase.name << ", reading " << i + 1;
         }
     }
-}
-
-std::string ReportOf(const std::string& path)
-{
-    LogReport report;
-    EXPECT_EQ(REPORT_OK, BuildLogReport(path.c_str(), &report));
-    std::string text(report.text ? report.text : "", static_cast<size_t>(report.length));
-    ReleaseLogReport(&report);
-    return text;
 }
 
 // The streamed report, and the records a follower prints while the log grows piece by piece
@@ -143,7 +140,7 @@ std::string ReportOf(const std::string& path)
 TEST(Follow, ReadingsAddUpToTheReport)
 {
     std::string large;  // more report than one output piece
-    for (int i = 0; large.size() < 3 * OUTPUT_CHUNK_SIZE; ++i)
+    for (int i = 0; large.size() < 3 * OUTPUT_PIECE_SIZE; ++i)
         large += "H" + std::to_string(i) + ".M,0x41424344\r\n";
     const std::string cases[] = {
         "",
@@ -163,7 +160,7 @@ TEST(Follow, ReadingsAddUpToTheReport)
         RecordingSink streamed;
         EXPECT_TRUE(StreamLogReport(path, writer, streamed));
         EXPECT_EQ(expected, streamed.out) << log.substr(0, 40);
-        EXPECT_EQ((expected.size() + OUTPUT_CHUNK_SIZE - 1) / OUTPUT_CHUNK_SIZE, static_cast<size_t>(streamed.writes))
+        EXPECT_EQ((expected.size() + OUTPUT_PIECE_SIZE - 1) / OUTPUT_PIECE_SIZE, static_cast<size_t>(streamed.writes))
             << log.substr(0, 40);
 
         LogFollower follower(path, writer);
@@ -171,7 +168,7 @@ TEST(Follow, ReadingsAddUpToTheReport)
         const size_t stride = log.size() < 200 ? 1 : log.size() / 2 + 1;
         for (size_t cut = 0; cut < log.size() + stride; cut += stride) {
             WriteFile(path, log.substr(0, cut));
-            EXPECT_EQ(FollowResult::Read, follower.Read(followed));
+            EXPECT_EQ(FollowResult::Continue, follower.Read(followed));
         }
         EXPECT_EQ(expected, followed.out) << log.substr(0, 40);
         EXPECT_EQ("", followed.notices) << log.substr(0, 40);
@@ -198,11 +195,38 @@ TEST(FollowState, TextRoundTripsAndDamageIsRecognised)
         EXPECT_FALSE(ParseStateText(changed, &read)) << changed;
         EXPECT_FALSE(ParseStateText(text.substr(0, i), &read)) << i;
     }
-    // A whole file holding a place no follower writes.
-    FollowPlace impossible = place;
-    impossible.last.end = 1000;
-    EXPECT_FALSE(ParseStateText(StateText(impossible), &read));
+    // Whole files, their check right, holding a place no follower writes.
+    const std::pair<std::string, std::string> impossible[] = {
+        {"last 1200 1234", "last 1200 1000"}, {"next-record 42", "next-record 0"}, {"first 0 57", "first 5 57"},
+        {"first 0 57", "first 0 1235"},       {"last 1200 1234", "last 1235 1234"}, {"line-open 1", "line-open 2"},
+        {"generation 0123456789abcdef", "generation 0123456789abcdeg"},
+    };
+    for (const auto& [from, to] : impossible) {
+        std::string body = text.substr(0, text.rfind("check "));
+        body.replace(body.find(from), from.size(), to);
+        char check[40];
+        std::snprintf(check, sizeof check, "check %016llx\n",
+                      static_cast<unsigned long long>(Fingerprint(FINGERPRINT_START, body.data(), body.size())));
+        EXPECT_FALSE(ParseStateText(body + check, &read)) << to;
+    }
     EXPECT_NE(NewGeneration(), NewGeneration());
+}
+
+// Only a state file that is not there means a first start; one that cannot be read is announced.
+TEST(FollowState, LoadTellsMissingFromUnreadable)
+{
+    TempFolder folder;
+    WriteFile(folder.File("file"), "x");
+    const std::pair<std::string, StateLoad> cases[] = {
+        {folder.File("none"), StateLoad::Missing},
+        {folder.File("file/state"), StateLoad::Unusable},  // not a folder
+        {folder.File(""), StateLoad::Unusable},            // a folder, opened but not read
+    };
+    for (const auto& [path, load] : cases) {
+        FollowPlace place;
+        int error = 0;
+        EXPECT_EQ(load, LoadFollowState(path, &place, &error)) << path;
+    }
 }
 
 // A follower started again with the state file of one before it.
@@ -232,12 +256,12 @@ TEST(FollowState, SecondFollowerGoesOnWhereTheFirstStopped)
         RecordingSink first, second;
         WriteFile(log, c.before);
         LogFollower before(log, format, state);
-        EXPECT_EQ(FollowResult::Read, before.Read(first)) << c.name;
+        EXPECT_EQ(FollowResult::Continue, before.Read(first)) << c.name;
         WriteFile(log, c.after);
         if (!c.state.empty())
             WriteFile(state, c.state);
         LogFollower after(log, format, state);
-        EXPECT_EQ(FollowResult::Read, after.Read(second)) << c.name;
+        EXPECT_EQ(FollowResult::Continue, after.Read(second)) << c.name;
         EXPECT_EQ(c.output, second.out) << c.name;
         EXPECT_EQ(c.notices, second.notices) << c.name;
         EXPECT_EQ(c.sameGeneration, before.Place().generation == after.Place().generation) << c.name;
@@ -255,9 +279,9 @@ TEST(FollowState, JsonCarriesTheGenerationAndAnUnwritableStateIsAnnouncedOnce)
     LogFollower follower(log, format, folder.File("no-such-folder/state"));
     RecordingSink sink;
     WriteFile(log, "1.A,\n");
-    EXPECT_EQ(FollowResult::Read, follower.Read(sink));
+    EXPECT_EQ(FollowResult::Continue, follower.Read(sink));
     WriteFile(log, "1.A,\n2.B,\n");
-    EXPECT_EQ(FollowResult::Read, follower.Read(sink));
+    EXPECT_EQ(FollowResult::Continue, follower.Read(sink));
     const std::string generation = follower.Place().generation;
     EXPECT_EQ("{\"record\":1,\"generation\":\"" + generation + "\",\"head\":\"1\",\"message\":\"A\",\"decoded\":\"\"}\n"
               "{\"record\":2,\"generation\":\"" + generation + "\",\"head\":\"2\",\"message\":\"B\",\"decoded\":\"\"}\n",

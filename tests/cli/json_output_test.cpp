@@ -6,14 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include "report_text.h"
+
 namespace {
 
 using namespace std::string_literals;
-
-std::string Utf8(const char8_t* text)
-{
-    return reinterpret_cast<const char*>(text);
-}
 
 TEST(JsonString, ConvertsAndEscapes)
 {
@@ -25,6 +22,7 @@ TEST(JsonString, ConvertsAndEscapes)
     } cases[] = {
         {"plain ASCII", "Call setup", "\"Call setup\"", false},
         {"quote and backslash", "a\"b\\c", "\"a\\\"b\\\\c\"", false},
+        {"DEL alone", "a\x7F", "\"a\\u007f\"", false},
         {"short escapes", "\b\f\n\r\t", "\"\\b\\f\\n\\r\\t\"", false},
         {"other controls, NUL and DEL", "\x01\x1F\x7F" "\0x"s, "\"\\u0001\\u001f\\u007f\\u0000x\"", false},
         {"Japanese", "回線切断", Utf8(u8"\"回線切断\""), false},

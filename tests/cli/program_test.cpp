@@ -13,8 +13,8 @@
 #include "command_line.h"
 #include "cp932_utf8.h"
 #include "follow.h"
-#include "log_report.h"
-#include "log_stream.h"
+#include "output_piece.h"
+#include "report_text.h"
 #include "temp_files.h"
 
 namespace {
@@ -44,24 +44,10 @@ Outcome RunProgram(const std::vector<std::string>& arguments, const std::string&
     return outcome;
 }
 
-std::string ReportOf(const std::string& path)
-{
-    LogReport report;
-    EXPECT_EQ(REPORT_OK, BuildLogReport(path.c_str(), &report)) << path;
-    std::string text(report.text ? report.text : "", static_cast<size_t>(report.length));
-    ReleaseLogReport(&report);
-    return text;
-}
-
 const std::string USAGE = UsageText();
 const std::string MISSING_LOG = "/nonexistent-folder/ndislog.txt";
 const std::string SAMPLE = NDISLOG_SAMPLE_LOG;
 const std::string SAMPLE_REPORT = ReportOf(SAMPLE);
-
-std::string Utf8(const char8_t* text)
-{
-    return reinterpret_cast<const char*>(text);
-}
 
 TEST(Program, OutputsAndExitCodes)
 {
@@ -73,7 +59,7 @@ TEST(Program, OutputsAndExitCodes)
     // More report than one output piece, with a Japanese message in every record.
     const std::string large = folder.File("large.txt");
     std::string largeLog;
-    for (int i = 0; largeLog.size() < 3 * OUTPUT_CHUNK_SIZE; ++i)
+    for (int i = 0; largeLog.size() < 3 * OUTPUT_PIECE_SIZE; ++i)
         largeLog += std::to_string(i) + ".回線切断,0x4E4E4F43,0x00000010\r\n";
     WriteFile(large, largeLog);
     const std::string largeReport = ReportOf(large);

@@ -21,7 +21,7 @@ std::vector<std::string> Line(std::vector<std::string> head, const std::vector<s
 // What a request asks for, or the problem of a bad one.
 std::string Describe(const ServiceRequest& request)
 {
-    if (request.action == ServiceAction::Usage)
+    if (request.action == ServiceAction::BadUsage)
         return "usage (" + request.problem + ")";
     static const char* const ACTIONS[] = {"install", "uninstall", "run"};
     return std::string(ACTIONS[static_cast<int>(request.action)]) + " " + request.name +

@@ -2,6 +2,7 @@
 processes left when it failed, and the Wine prefix the end-to-end setup made."""
 
 import os
+import subprocess
 import sys
 
 
@@ -27,3 +28,31 @@ def load_wine_state(state_dir):
             name, _, value = line.strip().partition("=")
             values[name] = value.strip("'\"")
     return values
+
+
+def wine_command(state, program):
+    """The command line start of `program` under the loader of the prefix's architecture."""
+    return [state["WINE_LOADER"], program]
+
+
+def wine_environment(state):
+    """The environment that runs Windows programs in that prefix, of its architecture."""
+    env = dict(os.environ, WINEPREFIX=state["PREFIX"], DISPLAY=state["DISPLAY_NAME"],
+               WINEARCH=state["WINE_ARCH"], WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=",
+               LC_ALL="ja_JP.UTF-8")
+    env["PATH"] = env.get("PATH", "") + ":/usr/lib/wine"
+    return env
+
+
+def companion_does_not_run(command, env=None):
+    """Why the companion `command` (a list) shows no sign of running, or None when its --help
+    printed the usage: a Wine that cannot start a program exits 0 without a word."""
+    try:
+        done = subprocess.run([*command, "--help"], stdin=subprocess.DEVNULL, capture_output=True,
+                              env=env, timeout=60)
+    except (OSError, subprocess.TimeoutExpired) as error:
+        return f"{' '.join(command)} could not be run: {error}"
+    if done.returncode == 0 and done.stdout.startswith(b"usage: ndislog "):
+        return None
+    return (f"{' '.join(command)} did not run: --help gave exit code {done.returncode} and "
+            f"{len(done.stdout)} bytes without the usage; it said {done.stderr[-300:]!r}")

@@ -7,6 +7,8 @@ The centre is contrib/rsyslog's, run by rsyslogd with its own store folder, a fr
 failure. Every check of what arrived reads the centre's file with Python's JSON parser.
 
     test_relp.py CENTRE_CONF STANDIN_DRIVER NDISLOG [WINE_STATE_DIR]
+
+with the centre's store writer in NDISLOG_CENTRE_WRITER (the config runs it).
 """
 
 import json
@@ -23,7 +25,7 @@ import time
 import unittest
 from pathlib import Path
 
-from pipeline_support import case_failed, load_wine_state, show_outputs
+from pipeline_support import case_failed, companion_does_not_run, load_wine_state, show_outputs, wine_command, wine_environment
 from waiting import wait_until
 
 CENTRE_CONF = STANDIN_DRIVER = NDISLOG = WINE_STATE = None
@@ -133,17 +135,29 @@ class FakeCentre:
 
 
 class RelpShipping(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        # Every case waits for records: a companion that never runs must fail at once, by name.
+        if WINE_STATE:
+            state = load_wine_state(WINE_STATE)
+            reason = companion_does_not_run(wine_command(state, NDISLOG), wine_environment(state))
+        else:
+            reason = companion_does_not_run([NDISLOG])
+        if reason:
+            raise AssertionError(reason)
+
     def setUp(self):
         self.rsyslogd = shutil.which("rsyslogd", path=os.environ.get("PATH", "") + ":/usr/sbin:/sbin")
         self.assertIsNotNone(self.rsyslogd, "rsyslogd is not installed (tools/setup-debian installs it)")
+        self.assertTrue(os.access(os.environ.get("NDISLOG_CENTRE_WRITER", ""), os.X_OK),
+                        "NDISLOG_CENTRE_WRITER names no program (the centre's ndislog-store-writer)")
         self.processes = {}
         self.fakes = []
         if WINE_STATE:
             state = load_wine_state(WINE_STATE)
+            self.wine = wine_command(state, NDISLOG)
             self.work = Path(tempfile.mkdtemp(prefix="relp-", dir=os.path.join(state["PREFIX"], "drive_c")))
-            self.env = dict(os.environ, WINEPREFIX=state["PREFIX"], DISPLAY=state["DISPLAY_NAME"], WINEDEBUG="-all",
-                            WINEDLLOVERRIDES="mscoree,mshtml=", LC_ALL="ja_JP.UTF-8")
-            self.env["PATH"] = self.env.get("PATH", "") + ":/usr/lib/wine"
+            self.env = wine_environment(state)
         else:
             self.work = Path(tempfile.mkdtemp(prefix="ndislog-relp-"))
             self.env = dict(os.environ)
@@ -172,7 +186,7 @@ class RelpShipping(unittest.TestCase):
         drive_c = self.work.parent
         converted = [("C:\\" + str(Path(a).relative_to(drive_c)).replace("/", "\\"))
                      if isinstance(a, Path) else a for a in arguments]
-        return ["wine", NDISLOG, *converted]
+        return [*self.wine, *converted]
 
     def start(self, name, command):
         """Starts `command` as `name`; its standard output goes to NAME.stdout, its errors to NAME.out."""

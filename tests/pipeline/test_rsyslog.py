@@ -23,6 +23,7 @@ and configs), to compare another recipe under the same faults.
 """
 
 import bisect
+import errno
 import json
 import os
 import re
@@ -46,6 +47,7 @@ RATE = 200             # records a second the driver writes, unless a scenario s
 PIECE_BYTES = 64 * 1024  # the companion's output piece: what a kill of it may repeat at most
 RELP_WINDOW = 2        # records the edge sends before it waits for the centre's confirmation
 DEADLINE = 40          # for any one thing to happen, in seconds
+FULL_SECONDS = 20      # how long the centre's store stays full
 GENERATION = re.compile(r"[0-9a-f]{16}")
 
 
@@ -62,6 +64,14 @@ def read_lines(path):
 
 def count_lines(path):
     return path.read_bytes().count(b"\n") if path.exists() else 0
+
+
+def is_json(line):
+    try:
+        json.loads(line)
+        return True
+    except ValueError:
+        return False
 
 
 def keys_of(lines):
@@ -94,6 +104,7 @@ class RsyslogRecipe(unittest.TestCase):
         self.starter = self.recipe / "ndislog-rsyslogd"
         self.work = Path(tempfile.mkdtemp(prefix="ndislog-rsyslog-"))
         self.processes = {}
+        self.mounted = []
         self.log = self.work / "ndislog.txt"
         self.json_file = self.work / "json/ndislog.jsonl"
         self.state_file = self.work / "ndislog.state"
@@ -106,6 +117,8 @@ class RsyslogRecipe(unittest.TestCase):
     def tearDown(self):
         for name in list(self.processes):
             self.stop(name, signal.SIGKILL)
+        for folder in self.mounted:
+            subprocess.run(["umount", str(folder)], check=True, timeout=DEADLINE)
         if case_failed(self):
             show_outputs(self.work, tail=4000)
         shutil.rmtree(self.work, ignore_errors=True)
@@ -218,8 +231,12 @@ class RsyslogRecipe(unittest.TestCase):
             self.assertEqual(0, self.stop(name), f"{name} ended cleanly on SIGTERM")
 
         printed, stored = read_lines(self.json_file), read_lines(self.stored_file())
+        torn = [line for line in stored if not is_json(line)]
+        stored = [line for line in stored if is_json(line)]
         figures, lost = tally(stored, printed)
+        figures["torn"] = len(torn)
         print(f"{scenario}: " + ", ".join(f"{k} {v}" for k, v in figures.items()), flush=True)
+        self.assertEqual([], [line[:200] for line in torn], f"no torn line at the centre: {figures}")
         self.check_printed(printed, report, companion_kills)
         keys = list(dict.fromkeys(keys_of(printed)))
         may_lose = keys[keys.index(in_flight_at) + 1:][:in_flight] if in_flight_at else []
@@ -273,6 +290,8 @@ class RsyslogRecipe(unittest.TestCase):
             (self.starter, "centre", "NDISLOG_CENTRE_PORT", "2514x", "must be a port number"),
             (self.starter, "centre", "NDISLOG_CENTRE_ADDRESS", unset, "NDISLOG_CENTRE_ADDRESS is not set"),
             (self.starter, "centre", "NDISLOG_CENTRE_STORE", "/proc/ndislog-store", "cannot create the folder"),
+            (self.starter, "centre", "NDISLOG_CENTRE_STORE", "/tmp/ndislog store", "must not contain spaces"),
+            (self.starter, "centre", "NDISLOG_CENTRE_WRITER", "/proc/no-writer", "NDISLOG_CENTRE_WRITER is no program"),
             (broken / "ndislog-rsyslogd", "edge", None, None, "rsyslogd does not accept"),
         ]
         for starter, role, name, value, message in cases:
@@ -292,6 +311,27 @@ class RsyslogRecipe(unittest.TestCase):
                                                timeout=DEADLINE).returncode)
         self.assertTrue((self.work / "edge").is_dir() and self.store.is_dir() and self.json_file.parent.is_dir(),
                         "the starter created the folders")
+
+    def test_the_store_writer_keeps_whole_lines_inside_the_store(self):
+        writer = os.environ.get("NDISLOG_CENTRE_WRITER", str(SOURCE / "build/native/centre/ndislog-store-writer"))
+        cases = [  # host, the file before, its name, the file after
+            ("pc1", None, "pc1.jsonl", b'{"n":2}\n'),
+            ("pc1", b'{"n":1}\n', "pc1.jsonl", b'{"n":1}\n{"n":2}\n'),
+            # a writer killed in the middle of a line left it unfinished: never confirmed
+            ("pc1", b'{"n":1}\n{"n":', "pc1.jsonl", b'{"n":1}\n{"n":2}\n'),
+            ("pc1", b'{"n":' + b"x" * 5000, "pc1.jsonl", b'{"n":2}\n'),
+            ("../pc1", None, ".._pc1.jsonl", b'{"n":2}\n'),
+        ]
+        for host, before, name, after in cases:
+            with self.subTest(host=host, before=before and before[:20]):
+                store = Path(tempfile.mkdtemp(dir=self.work))
+                if before is not None:
+                    (store / name).write_bytes(before)
+                done = subprocess.run([writer, str(store)], input=f'{host} {{"n":2}}\n'.encode(),
+                                      capture_output=True, timeout=DEADLINE)
+                self.assertEqual((0, b"OK\nOK\n"), (done.returncode, done.stdout), done.stderr)
+                self.assertEqual([name], [path.name for path in store.iterdir()])
+                self.assertEqual(after, (store / name).read_bytes())
 
     def test_a_burst_of_1000_records_a_second_for_10_s_keeps_its_order(self):
         self.start_pipeline(rate=1000, count=10_000)
@@ -372,6 +412,25 @@ class RsyslogRecipe(unittest.TestCase):
 
     def test_the_companion_killed_and_started_again(self):
         self.companion_ended_and_started_again(signal.SIGKILL)
+
+    def test_a_full_store_at_the_centre_loses_nothing_once_space_returns(self):
+        # The store on a small disk of its own that fills while records arrive; once it grows
+        # again, every record must be there once, and no line half written.
+        self.assertEqual(0, os.geteuid(), "mounting the centre's small store needs root (CI runs as root)")
+        self.store.mkdir()
+        subprocess.run(["mount", "-t", "tmpfs", "-o", "size=1m", "tmpfs", str(self.store)], check=True, timeout=DEADLINE)
+        self.mounted.append(self.store)
+        self.start_pipeline()
+        self.wait_for_centre(100)
+        with open(self.store / "filler", "wb", buffering=0) as filler:
+            try:
+                while True:
+                    filler.write(bytes(4096))
+            except OSError as full:
+                self.assertEqual(errno.ENOSPC, full.errno)
+        self.pause(FULL_SECONDS)
+        subprocess.run(["mount", "-o", "remount,size=64m", str(self.store)], check=True, timeout=DEADLINE)
+        self.finish(f"store full {FULL_SECONDS} s")
 
     def test_the_centre_restarted_twelve_times_in_a_row(self):
         self.start_pipeline(rate=1000)

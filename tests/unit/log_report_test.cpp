@@ -5,10 +5,6 @@
 #include <gtest/gtest.h>
 #ifdef _WIN32
 #include <windows.h>
-#include <process.h>
-#define getpid _getpid
-#else
-#include <unistd.h>
 #endif
 
 #include <algorithm>
@@ -16,34 +12,18 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "temp_files.h"
 
 namespace {
 
 using namespace std::string_literals;
 
 const std::string INDENT = "\r\n          ";
-
-// A log file with the given bytes, removed again at the end of the test.
-class TempLog {
-public:
-    explicit TempLog(const std::string& bytes)
-        : path_(testing::TempDir() + "core_unit_" + std::to_string(getpid()) + "_" +
-                std::to_string(next_++) + ".txt")
-    {
-        std::ofstream(path_, std::ios::binary) << bytes;
-    }
-    ~TempLog() { std::remove(path_.c_str()); }
-    const char* path() const { return path_.c_str(); }
-
-private:
-    static inline int next_ = 0;
-    std::string path_;
-};
 
 // True while this process holds `path` open.
 #ifdef _WIN32
@@ -102,7 +82,7 @@ struct TestAllocator {
 // Builds the report of a log holding `bytes` with the default allocator.
 std::string Report(const std::string& bytes)
 {
-    TempLog log(bytes);
+    TempFile log(bytes);
     LogReport report;
     EXPECT_EQ(REPORT_OK, BuildLogReport(log.path(), &report));
     std::string text = report.text ? report.text : "<no block>";
@@ -146,7 +126,7 @@ struct SizedLog {
 // of that line (all its pieces), CR LF for LF, so that the next line can be read from there.
 std::vector<std::string> ReadLines(const std::string& bytes)
 {
-    TempLog log(bytes);
+    TempFile log(bytes);
     std::FILE* file = std::fopen(log.path(), "rb");
     auto reader = std::make_unique<LogLineReader>(file);
     std::vector<std::string> lines;
@@ -226,7 +206,7 @@ TEST(BuildLogReport, LogWithoutRecordsGivesAnEmptyReport)
     for (const std::string& bytes : {""s, "noperiod\n\na.nocomma\n\n"s, "\x1a" "a.b,0x41424344\n"s}) {
         SCOPED_TRACE(bytes);
         TestAllocator allocator;
-        TempLog log(bytes);
+        TempFile log(bytes);
         LogReport report;
         ASSERT_EQ(REPORT_OK, BuildLogReport(log.path(), &report, allocator.Get()));
         ASSERT_NE(nullptr, report.text);
@@ -273,7 +253,7 @@ TEST(BuildLogReport, NumbersWidenPast999AndRestartEveryBuild)
     for (int i = 0; i < 1000; ++i)
         bytes += i % 2 ? "h.m,\nskipped\n" : "h.m,\n";
     const std::string record = "h" + INDENT + "m  \r\n";
-    TempLog log(bytes);
+    TempFile log(bytes);
     for (int build = 1; build <= 2; ++build) {
         SCOPED_TRACE(build);
         LogReport report;
@@ -301,7 +281,7 @@ TEST(BuildLogReport, BlockGrowsWhenTheTerminatorWouldNotFit)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.total);
         const SizedLog& sized = c.sized;
-        TempLog log(sized.bytes);
+        TempFile log(sized.bytes);
         TestAllocator allocator;
         LogReport report;
         ASSERT_EQ(REPORT_OK, BuildLogReport(log.path(), &report, allocator.Get()));
@@ -322,7 +302,7 @@ TEST(BuildLogReport, BlockGrowsWhenTheTerminatorWouldNotFit)
 TEST(BuildLogReport, FailedAllocationHandsOverTheLinesThatFit)
 {
     const SizedLog sized(70, 1000);
-    TempLog log(sized.bytes);
+    TempFile log(sized.bytes);
     const struct {
         int failAt;
         int lines;  // numbered lines handed over; -1: no block
@@ -352,7 +332,7 @@ TEST(BuildLogReport, FailedAllocationHandsOverTheLinesThatFit)
 TEST(BuildLogReport, LogIsClosedOnEveryPath)
 {
     const SizedLog sized(40, 1000);
-    TempLog log(sized.bytes);
+    TempFile log(sized.bytes);
     {
         std::FILE* file = std::fopen(log.path(), "rb");
         ASSERT_TRUE(IsOpen(log.path())) << "the open-file check does not see an open log";

@@ -16,18 +16,10 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "pipeline"))
-from pipeline_support import load_wine_state  # noqa: E402
+from pipeline_support import companion_does_not_run, load_wine_state, wine_command, wine_environment  # noqa: E402
 
 EXIT_OK, EXIT_CANNOT_READ, EXIT_BAD_USAGE = 0, 1, 2
 WINE_TIMEOUT = 60
-
-
-def wine_environment(state):
-    env = dict(os.environ)
-    env.update(WINEPREFIX=state["PREFIX"], DISPLAY=state["DISPLAY_NAME"], WINEDEBUG="-all",
-               WINEDLLOVERRIDES="mscoree,mshtml=", LC_ALL="ja_JP.UTF-8")
-    env["PATH"] = env.get("PATH", "") + ":/usr/lib/wine"
-    return env
 
 
 def run(command, env=None, cwd=None):
@@ -126,6 +118,11 @@ class Check:
 def main(state_dir, program, native, sample):
     state = load_wine_state(state_dir)
     env = wine_environment(state)
+    for command, command_env in (([native], None), (wine_command(state, program), env)):
+        reason = companion_does_not_run(command, command_env)
+        if reason:
+            print(f"FAILED: {reason}")
+            return 1
     windows_dir = os.path.join(state["PREFIX"], "drive_c", "windows")
     driver_log = os.path.join(windows_dir, "ndislog.txt")
     work = tempfile.mkdtemp(prefix="companion-", dir=os.path.join(state["PREFIX"], "drive_c"))
@@ -139,7 +136,7 @@ def main(state_dir, program, native, sample):
         folder = "C:\\" + os.path.basename(work) + "\\"
 
         def wine(*arguments):
-            return run(["wine", program, *arguments], env=env)
+            return run([*wine_command(state, program), *arguments], env=env)
 
         def native_run(*arguments):
             return run([native, *arguments])
@@ -219,7 +216,7 @@ def main(state_dir, program, native, sample):
             with open(log, "wb") as file:
                 file.write(b"".join(records[:count]))
             size = len(b"".join(records[:count]))
-            command = (["wine", program, "report", "--follow", "--json", "--interval", "100", "--state",
+            command = ([*wine_command(state, program), "report", "--follow", "--json", "--interval", "100", "--state",
                         folder + "state", folder + "followed.txt"] if windows else
                        [native, "report", "--follow", "--json", "--interval", "100", "--state", state_file, log])
             followed.append(follow_until_saved(command, env if windows else None, state_file, size))

@@ -1,6 +1,6 @@
-// RELP framing and the sender's session. Answers are matched to records by transaction
-// number, so the records taken are known exactly even when a session breaks half way.
-#include "relp_session.h"
+// The sender's session. Answers are matched to records by transaction number, so the records
+// taken are known exactly even when a session breaks half way.
+#include "relp_sender.h"
 
 #include <chrono>
 #include <deque>
@@ -14,49 +14,12 @@
 namespace {
 
 constexpr int RELP_STATUS_OK = 200;
-constexpr size_t RELP_NUMBER_DIGITS_MAX = 9;
-constexpr size_t RELP_COMMAND_MAX = 32;
 constexpr int CLOSE_ANSWER_TIMEOUT_MS = 2000;
 
 // What the sender offers when it opens a session: the protocol version, itself, and the
 // one command it will send.
 constexpr std::string_view OPEN_OFFERS =
     "relp_version=0\nrelp_software=ndislog," NDISLOG_VERSION ",-\ncommands=syslog";
-
-bool IsDigit(char c)
-{
-    return c >= '0' && c <= '9';
-}
-
-bool IsLetter(char c)
-{
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
-
-// Reads the decimal number at `*at`, up to RELP_NUMBER_DIGITS_MAX digits and the byte after.
-FrameParse ReadNumber(std::string_view bytes, size_t* at, uint32_t* value)
-{
-    const size_t start = *at;
-    uint32_t number = 0;
-    while (*at < bytes.size() && IsDigit(bytes[*at])) {
-        if (*at - start == RELP_NUMBER_DIGITS_MAX)
-            return FrameParse::Malformed;
-        number = number * 10 + static_cast<uint32_t>(bytes[*at] - '0');
-        ++*at;
-    }
-    if (*at == bytes.size())
-        return FrameParse::Incomplete;
-    *value = number;
-    return *at > start ? FrameParse::Complete : FrameParse::Malformed;
-}
-
-// Takes the byte `expected` at `*at`.
-FrameParse Expect(std::string_view bytes, size_t* at, char expected)
-{
-    if (*at == bytes.size())
-        return FrameParse::Incomplete;
-    return bytes[(*at)++] == expected ? FrameParse::Complete : FrameParse::Malformed;
-}
 
 // Whether the "commands=" offer of an open answer names "syslog".
 bool OffersSyslog(std::string_view data)
@@ -122,77 +85,6 @@ RelpFailure TakeAnswer(const RelpFrame& answer, std::deque<InFlight>* inFlight, 
 
 }  // namespace
 
-uint32_t NextRelpTxnr(uint32_t txnr)
-{
-    return txnr >= RELP_TXNR_MAX ? 1 : txnr + 1;
-}
-
-void AppendRelpFrame(uint32_t txnr, std::string_view command, std::string_view data, std::string* out)
-{
-    *out += std::to_string(txnr);
-    *out += ' ';
-    *out += command;
-    *out += ' ';
-    *out += std::to_string(data.size());
-    if (!data.empty()) {
-        *out += ' ';
-        *out += data;
-    }
-    *out += '\n';
-}
-
-FrameParse ParseRelpFrame(std::string_view bytes, RelpFrame* frame, size_t* length)
-{
-    size_t at = 0;
-    uint32_t txnr = 0;
-    FrameParse step = ReadNumber(bytes, &at, &txnr);
-    if (step == FrameParse::Complete)
-        step = Expect(bytes, &at, ' ');
-    if (step != FrameParse::Complete)
-        return step;
-
-    const size_t commandStart = at;
-    while (at < bytes.size() && IsLetter(bytes[at]) && at - commandStart < RELP_COMMAND_MAX)
-        ++at;
-    if (at == bytes.size())
-        return FrameParse::Incomplete;
-    if (at == commandStart)
-        return FrameParse::Malformed;
-    const std::string_view command = bytes.substr(commandStart, at - commandStart);
-    uint32_t dataLength = 0;
-    step = Expect(bytes, &at, ' ');
-    if (step == FrameParse::Complete)
-        step = ReadNumber(bytes, &at, &dataLength);
-    if (step != FrameParse::Complete)
-        return step;
-    if (dataLength > RELP_ANSWER_MAX)
-        return FrameParse::Malformed;
-
-    // Data, when there is any, follows a space; the trailer LF ends every frame.
-    if (dataLength > 0 && (step = Expect(bytes, &at, ' ')) != FrameParse::Complete)
-        return step;
-    if (bytes.size() - at < dataLength)
-        return FrameParse::Incomplete;
-    const std::string_view data = bytes.substr(at, dataLength);
-    at += dataLength;
-    if ((step = Expect(bytes, &at, '\n')) != FrameParse::Complete)
-        return step;
-    frame->txnr = txnr;
-    frame->command.assign(command);
-    frame->data.assign(data);
-    *length = at;
-    return FrameParse::Complete;
-}
-
-int RelpResponseCode(std::string_view data)
-{
-    if (data.size() < 3 || !IsDigit(data[0]) || !IsDigit(data[1]) || !IsDigit(data[2]))
-        return -1;
-    if (data.size() > 3 && data[3] != ' ' && data[3] != '\n')
-        return -1;
-    return (data[0] - '0') * 100 + (data[1] - '0') * 10 + (data[2] - '0');
-}
-
 std::string RelpFailureText(RelpFailure failure, int rejectedCode)
 {
     switch (failure) {
@@ -208,27 +100,6 @@ std::string RelpFailureText(RelpFailure failure, int rejectedCode)
     case RelpFailure::Stopped: return "stopped";
     }
     return "unknown failure";
-}
-
-bool ParseHostPort(std::string_view text, std::string* host, uint16_t* port)
-{
-    const size_t colon = text.rfind(':');
-    if (colon == std::string_view::npos || colon == 0)
-        return false;
-    const std::string_view digits = text.substr(colon + 1);
-    if (digits.empty() || digits.size() > 5)
-        return false;
-    uint32_t value = 0;
-    for (const char c : digits) {
-        if (!IsDigit(c))
-            return false;
-        value = value * 10 + static_cast<uint32_t>(c - '0');
-    }
-    if (value == 0 || value > 65535)
-        return false;
-    host->assign(text.substr(0, colon));
-    *port = static_cast<uint16_t>(value);
-    return true;
 }
 
 bool RelpSender::Fail(RelpFailure failure)

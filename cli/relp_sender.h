@@ -1,7 +1,5 @@
-// The sending side of RELP, rsyslog's Reliable Event Logging Protocol: plain-text frames
-//   TXNR SP COMMAND SP DATALEN [SP DATA] LF
-// over TCP, each command answered by an "rsp" frame with the same transaction number. Records
-// go as "syslog" commands, a window of them on the way before the first answer is awaited.
+// The sending side of RELP (see relp_frame.h) over TCP: records go as "syslog" commands, a
+// window of them on the way before the first answer is awaited.
 #pragma once
 
 #include <cstddef>
@@ -9,35 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "relp_frame.h"
 #include "socket_connection.h"
-
-// Transaction numbers run from 1 to this, then start again at 1.
-constexpr uint32_t RELP_TXNR_MAX = 999999999;
-// The longest answer taken from the centre; a longer one is no RELP answer of ours.
-constexpr size_t RELP_ANSWER_MAX = 16 * 1024;
-
-uint32_t NextRelpTxnr(uint32_t txnr);
-
-struct RelpFrame {
-    uint32_t txnr = 0;
-    std::string command;
-    std::string data;
-};
-
-// Appends the frame of `command` with `data` to `out`.
-void AppendRelpFrame(uint32_t txnr, std::string_view command, std::string_view data, std::string* out);
-
-enum class FrameParse {
-    Complete,    // `*frame` holds the first frame, `*length` bytes long
-    Incomplete,  // the bytes so far may begin a frame: wait for more
-    Malformed,   // the bytes cannot begin a frame, or announce data over RELP_ANSWER_MAX
-};
-
-// Reads the frame at the start of `bytes`.
-FrameParse ParseRelpFrame(std::string_view bytes, RelpFrame* frame, size_t* length);
-
-// The status code that begins an "rsp" frame's data ("200 OK"), or -1 when it has none.
-int RelpResponseCode(std::string_view data);
 
 // Why a delivery failed.
 enum class RelpFailure {
@@ -53,9 +24,6 @@ enum class RelpFailure {
 
 // A few words on `failure` for a notice: "connection refused".
 std::string RelpFailureText(RelpFailure failure, int rejectedCode);
-
-// Splits "HOST:PORT" (PORT 1 to 65535); false when `text` is not of that form.
-bool ParseHostPort(std::string_view text, std::string* host, uint16_t* port);
 
 // One RELP session to the centre at a time, opened when records are to go and kept open.
 class RelpSender {

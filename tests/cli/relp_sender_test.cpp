@@ -1,6 +1,6 @@
 // RELP as the sender speaks it: the framing table by table, and whole deliveries to a fake
 // centre on the loopback interface that answers well, badly, or not at all.
-#include "relp_session.h"
+#include "relp_sender.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -17,6 +17,8 @@
 #include <gtest/gtest.h>
 
 #include "command_line.h"
+#include "host_port.h"
+#include "notices.h"
 #include "relp_output.h"
 #include "syslog_message.h"
 
@@ -92,10 +94,9 @@ TEST(RelpTarget, SplitsHostAndPort)
         {"centre:25x4", ""}, {"centre:000002514", ""},
     };
     for (const auto& [text, expected] : cases) {
-        std::string host;
-        uint16_t port = 0;
-        const bool valid = ParseHostPort(text, &host, &port);
-        EXPECT_EQ(expected, valid ? host + " " + std::to_string(port) : "") << text;
+        HostPort target;
+        const bool valid = ParseHostPort(text, &target);
+        EXPECT_EQ(expected, valid ? target.host + " " + std::to_string(target.port) : "") << text;
     }
 }
 
@@ -103,10 +104,10 @@ TEST(RelpTarget, GoesOnlyWithFollowingJson)
 {
     const std::pair<std::vector<std::string>, Command> cases[] = {
         {{"report", "--follow", "--json", "--relp", "centre:2514", "log"}, Command::Report},
-        {{"report", "--follow", "--relp", "centre:2514", "log"}, Command::Usage},  // text is no record
-        {{"report", "--json", "--relp", "centre:2514", "log"}, Command::Usage},
-        {{"report", "--follow", "--json", "--relp", "centre", "log"}, Command::Usage},
-        {{"report", "--follow", "--json", "log", "--relp"}, Command::Usage},
+        {{"report", "--follow", "--relp", "centre:2514", "log"}, Command::BadUsage},  // text is no record
+        {{"report", "--json", "--relp", "centre:2514", "log"}, Command::BadUsage},
+        {{"report", "--follow", "--json", "--relp", "centre", "log"}, Command::BadUsage},
+        {{"report", "--follow", "--json", "log", "--relp"}, Command::BadUsage},
     };
     for (const auto& [arguments, command] : cases)
         EXPECT_EQ(command, ParseCommandLine(arguments, true).command) << arguments.size();
@@ -133,6 +134,9 @@ enum class Fault {
     OffersNoSyslog,
     AnswersGarbage,
     AnswersStrangeTxnr,
+    AnswersTwice,        // a second 200 to a record already taken, ahead of those before it
+    AnswersWithoutCode,
+    AnswersOpenAsAnother,  // the open's answer carries another transaction number
     ClosesMidFrame,
     SaysServerclose,
     Silent,
@@ -236,6 +240,10 @@ private:
                     AppendRelpFrame(frame.txnr, "rsp", data, &bytes);
                     return bytes;
                 };
+                if (frame.command == "open" && fault_ == Fault::AnswersOpenAsAnother) {
+                    Send(session, "7 rsp 37 200 OK\nrelp_version=0\ncommands=syslog\n");
+                    continue;
+                }
                 if (frame.command == "open") {
                     Send(session, answer(fault_ == Fault::RefusesOpen      ? "500 No no"
                                          : fault_ == Fault::OffersNoSyslog ? "200 OK\nrelp_version=0"
@@ -249,6 +257,7 @@ private:
                 ++syslogCount;
                 switch (fault_) {
                 case Fault::None:
+                case Fault::AnswersOpenAsAnother:
                 case Fault::RefusesOpen:
                 case Fault::OffersNoSyslog: Send(session, answer("200 OK")); break;
                 case Fault::AnswersByteByByte:
@@ -266,6 +275,13 @@ private:
                 case Fault::Answers500ToThird: Send(session, answer(syslogCount == 3 ? "500 Refused" : "200 OK")); break;
                 case Fault::AnswersGarbage: Send(session, "HTTP/1.1 400 Bad Request\r\n\r\n"); break;
                 case Fault::AnswersStrangeTxnr: Send(session, "77 rsp 6 200 OK\n"); break;
+                case Fault::AnswersTwice:  // the tenth twice, while the first nine are still unanswered
+                    if (syslogCount < 10)
+                        held += answer("200 OK");
+                    else
+                        Send(session, answer("200 OK") + (syslogCount == 10 ? answer("200 OK") + held : ""));
+                    break;
+                case Fault::AnswersWithoutCode: Send(session, answer("OK")); break;
                 case Fault::ClosesMidFrame: Send(session, answer("200 OK").substr(0, 9)); return;
                 case Fault::SaysServerclose: Send(session, "0 serverclose 0\n"); return;
                 case Fault::Silent: break;
@@ -322,6 +338,9 @@ TEST(RelpSender, DeliversEveryRecordOnlyWhenEachWasAnswered200)
         {Fault::OffersNoSyslog, false, RelpFailure::Rejected},
         {Fault::AnswersGarbage, false, RelpFailure::Garbage},
         {Fault::AnswersStrangeTxnr, false, RelpFailure::Garbage},
+        {Fault::AnswersTwice, false, RelpFailure::Garbage},
+        {Fault::AnswersWithoutCode, false, RelpFailure::Garbage},
+        {Fault::AnswersOpenAsAnother, false, RelpFailure::Garbage},
         {Fault::ClosesMidFrame, false, RelpFailure::Dropped},
         {Fault::SaysServerclose, false, RelpFailure::Dropped},
         {Fault::Silent, false, RelpFailure::TimedOut},
@@ -383,11 +402,13 @@ TEST(RelpSender, AfterAFailureSendsOnlyWhatTheCentreHadNotTaken)
     EXPECT_EQ(2, centre.Sessions());
     EXPECT_EQ(RecordList(3, 7), centre.Messages(2));
 
-    // A piece that does not begin with what was taken is sent whole.
-    EXPECT_TRUE(sender.Deliver(Records(1, 2)));
+    // A piece that does not begin with what was taken (the log was rewritten) is sent whole.
     sender.Close();
-    const std::vector<std::string> second = centre.Messages(2);
-    EXPECT_EQ(RecordList(1, 2), std::vector<std::string>(second.end() - 2, second.end()));
+    centre.SetFault(Fault::Answers500ToThird);
+    EXPECT_FALSE(sender.Deliver(Records(1, 5)));
+    centre.SetFault(Fault::None);
+    EXPECT_TRUE(sender.Deliver(Records(11, 15)));
+    EXPECT_EQ(RecordList(11, 15), centre.Messages(4));
 }
 
 bool AlwaysStop()
@@ -404,6 +425,46 @@ TEST(RelpSender, AStopEndsTheWaitForAnAnswerAfterAGrace)
     EXPECT_FALSE(sender.Deliver(Records(1, 1)));
     EXPECT_EQ(RelpFailure::Stopped, sender.Failure());
     EXPECT_LT(steady_clock::now() - started, milliseconds(TcpConnection::STOP_GRACE_MS + 500));
+}
+
+// What the centre's notices say, line by line, each after its type.
+class RecordingChannel final : public NoticeChannel {
+public:
+    void Tell(NoticeType type, std::string_view lines) override
+    {
+        told.push_back((type == NoticeType::Error ? "error " : type == NoticeType::Warning ? "warning " : "information ") +
+                       std::string(lines));
+    }
+    std::vector<std::string> told;
+};
+
+class NoLogNotices final : public OutputSink {
+public:
+    bool Write(std::string_view) override { return true; }
+    void Announce(Notice, int) override {}
+};
+
+// Each outage is told once, and so is its end; the next outage is told afresh.
+TEST(RelpOutput, TellsEachOutageAndItsEndOnce)
+{
+    FakeCentre centre(Fault::Answers500);
+    HostPort target;
+    ASSERT_TRUE(ParseHostPort("127.0.0.1:" + std::to_string(centre.Port()), &target));
+    NoLogNotices logNotices;
+    RecordingChannel channel;
+    RelpOutput output(target, "host-1", logNotices, channel, nullptr);
+    const std::string down = "warning " + CannotDeliverText(target.text, "answered 500");
+    const std::string back = "information " + DeliveringAgainText(target.text);
+    EXPECT_FALSE(output.Write(Records(1, 1)));
+    std::this_thread::sleep_for(milliseconds(ReconnectPauseMs(1) + 100));
+    EXPECT_FALSE(output.Write(Records(1, 1)));  // the same outage
+    std::this_thread::sleep_for(milliseconds(ReconnectPauseMs(2) + 100));
+    centre.SetFault(Fault::None);
+    EXPECT_TRUE(output.Write(Records(1, 1)));
+    EXPECT_TRUE(output.Write(Records(2, 2)));
+    centre.SetFault(Fault::Answers500);
+    EXPECT_FALSE(output.Write(Records(3, 3)));
+    EXPECT_EQ((std::vector<std::string>{down, back, down}), channel.told);
 }
 
 TEST(RelpOutput, PausesGrowToHalfAMinute)
