@@ -1,11 +1,13 @@
 #!/usr/bin/env python3
 """ndislog.exe as a service under Wine's service manager, sc.exe and net.exe, in a prefix of
-its own without a display. Wine's ReportEventW writes each event to the debug channel
+its own without a display, of the program's architecture (win32 for i686, win64 for x86_64). Wine's ReportEventW writes each event to the debug channel
 eventlog (errors as err:, warnings as warn:, information as trace:) on the service manager's
 standard error, which the prefix's boot log keeps. The centre is ended by its pid, the
-prefix's processes with `wineserver -k`.
+prefix's processes with `wineserver -k`, also when the setup fails.
 
-    service_test.py CENTRE_CONF ndislog.exe
+    service_test.py CENTRE_CONF ndislog.exe win32|win64
+
+with the centre's store writer in NDISLOG_CENTRE_WRITER (the config runs it).
 """
 
 import json
@@ -22,10 +24,10 @@ from pathlib import Path
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "pipeline"))
 import test_relp  # noqa: E402
-from pipeline_support import case_failed, show_outputs  # noqa: E402
+from pipeline_support import case_failed, companion_does_not_run, show_outputs  # noqa: E402
 from waiting import wait_until  # noqa: E402
 
-PROGRAM = None
+PROGRAM = WINE_ARCH = None
 DEADLINE = 60
 EXIT_BAD_USAGE = 2
 EVENT_CHANNELS = "-all,err+eventlog,warn+eventlog,trace+eventlog"
@@ -34,17 +36,19 @@ FOLDER = "nd log"  # a space, so that the service's command line must be quoted
 
 
 class Prefix:
-    """A Wine prefix without a display whose service manager (and so each service) writes the
-    event log's channel to `boot_log`."""
+    """A Wine prefix of `arch` without a display whose service manager (and so each service)
+    writes the event log's channel to `boot_log`."""
 
-    def __init__(self):
+    def __init__(self, arch):
         self.path = Path(tempfile.mkdtemp(prefix="ndislog-service-"))
         self.env = {k: v for k, v in os.environ.items() if k != "DISPLAY"}
-        self.env.update(WINEPREFIX=str(self.path), WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=",
-                        LC_ALL="ja_JP.UTF-8", PATH=self.env.get("PATH", "") + ":/usr/lib/wine")
+        self.env.update(WINEPREFIX=str(self.path), WINEARCH=arch, WINEDEBUG="-all",
+                        WINEDLLOVERRIDES="mscoree,mshtml=", LC_ALL="ja_JP.UTF-8",
+                        PATH=self.env.get("PATH", "") + ":/usr/lib/wine")
+        # Debian's `wine` is the 32-bit loader; a 64-bit program and the 64-bit prefix's own
+        # tools (sc, net, reg) run under wine64.
+        self.loader = "wine64" if arch == "win64" else "wine"
         self.boot_log = self.path / "boot.log"
-        self.run("wineboot", "-i")
-        self.end()
 
     def boot(self):
         """Starts the prefix as a machine starts: the service manager and the automatic services."""
@@ -53,6 +57,15 @@ class Prefix:
                 subprocess.run(command, env=dict(self.env, WINEDEBUG=EVENT_CHANNELS), stdin=subprocess.DEVNULL,
                                stdout=log, stderr=log, timeout=DEADLINE, check=True)
 
+    def make(self):
+        """Makes the prefix's folders and registry, then ends what that started."""
+        self.run("wineboot", "-i")
+        self.end()
+
+    def remove(self):
+        self.end()
+        shutil.rmtree(self.path, ignore_errors=True)
+
     def end(self):
         """Ends every process of the prefix, services included."""
         for option in ("-k", "-w"):
@@ -60,7 +73,7 @@ class Prefix:
 
     def run(self, *command, output="cp932"):
         """Runs a program of the prefix; its exit code, output (in `output`) and errors."""
-        done = subprocess.run(["wine", *command] if command[0] != "wineboot" else list(command), env=self.env,
+        done = subprocess.run([self.loader, *command] if command[0] != "wineboot" else list(command), env=self.env,
                               stdin=subprocess.DEVNULL, capture_output=True, timeout=DEADLINE)
         return done.returncode, done.stdout.decode(output, "replace"), done.stderr.decode("cp932", "replace")
 
@@ -73,31 +86,32 @@ class Prefix:
 
 class Service(unittest.TestCase):
     # The centre as the RELP test runs it, and its checks of what arrived.
-    start, stop, start_centre, centre_listens, stored, assert_arrived_once_in_order = (
+    start, stop, find_centre, start_centre, centre_listens, stored, assert_arrived_once_in_order = (
         getattr(test_relp.RelpShipping, name) for name in
-        ("start", "stop", "start_centre", "centre_listens", "stored", "assert_arrived_once_in_order"))
+        ("start", "stop", "find_centre", "start_centre", "centre_listens", "stored", "assert_arrived_once_in_order"))
 
     @classmethod
     def setUpClass(cls):
-        cls.prefix = Prefix()
+        cls.prefix = Prefix(WINE_ARCH)
+        cls.addClassCleanup(cls.prefix.remove)
+        cls.prefix.make()
         cls.prefix.boot()
         cls.folder = cls.prefix.path / "drive_c" / FOLDER
         cls.folder.mkdir()
         shutil.copyfile(PROGRAM, cls.folder / "ndislog.exe")
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.prefix.end()
-        shutil.rmtree(cls.prefix.path, ignore_errors=True)
+        # Every case waits on the service: a program that Wine never runs fails here, by name.
+        reason = companion_does_not_run([cls.prefix.loader, str(cls.folder / "ndislog.exe")], cls.prefix.env)
+        if reason:
+            raise AssertionError(reason)
 
     def setUp(self):
-        self.rsyslogd = shutil.which("rsyslogd", path=os.environ.get("PATH", "") + ":/usr/sbin:/sbin")
-        self.assertIsNotNone(self.rsyslogd, "rsyslogd is not installed (tools/setup-debian installs it)")
+        self.find_centre()
         self.work = Path(tempfile.mkdtemp(prefix="work-", dir=self.folder))
-        (self.work / "store").mkdir()
+        # The centre's store takes no space in its path, unlike the service's folder.
+        self.store = Path(tempfile.mkdtemp(prefix="ndislog-service-store-"))
         self.port = test_relp.free_port()
         self.env = dict(os.environ, NDISLOG_CENTRE_ADDRESS="127.0.0.1", NDISLOG_CENTRE_PORT=str(self.port),
-                        NDISLOG_CENTRE_STORE=str(self.work / "store"))
+                        NDISLOG_CENTRE_STORE=str(self.store))
         self.processes, self.installed = {}, []
         self.log = self.work / "ndislog.txt"
 
@@ -110,6 +124,7 @@ class Service(unittest.TestCase):
             show_outputs(self.work)
             print(self.prefix.boot_log.read_text(errors="replace")[-3000:], file=sys.stderr)
         shutil.rmtree(self.work, ignore_errors=True)
+        shutil.rmtree(self.store, ignore_errors=True)
 
     def windows_path(self, path):
         return "C:\\" + str(path.relative_to(self.prefix.path / "drive_c")).replace("/", "\\")
@@ -250,8 +265,8 @@ class Service(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    if len(sys.argv) != 3:
+    if len(sys.argv) != 4 or sys.argv[3] not in ("win32", "win64"):
         print(__doc__.strip(), file=sys.stderr)
         sys.exit(2)
-    test_relp.CENTRE_CONF, PROGRAM = sys.argv[1:3]
+    test_relp.CENTRE_CONF, PROGRAM, WINE_ARCH = sys.argv[1:4]
     unittest.main(argv=sys.argv[:1], verbosity=2)
