@@ -149,6 +149,9 @@ const char* UsageText()
            "                [--interval MS] [FILE]\n"
            "       ndislog cause [--english] [--utf8] [--json] [--] CODE...\n"
            "       ndislog cause --list [--english] [--utf8] [--json]\n"
+           "       ndislog service install [--name NAME] [--account ACCOUNT [--password PW]]\n"
+           "                -- report --follow --json --relp HOST:PORT --state STATE [...]\n"
+           "       ndislog service uninstall [--name NAME]\n"
            "  report   print the numbered log report of the driver log FILE\n"
            "           (on Windows FILE defaults to ndislog.txt in the Windows directory;\n"
            "           - reads the log from standard input)\n"
@@ -164,6 +167,8 @@ const char* UsageText()
            "  --english  catalogue texts in English\n"
            "  --utf8   convert the output from code page 932 to UTF-8\n"
            "  --json   one JSON object per record or code, a line each, in UTF-8\n"
+           "  service  (Windows) install the Windows service NAME (ndislog) that runs the\n"
+           "           report options after -- from Windows' start on, or remove it\n"
            "exit status: 0 done; 1 the log could not be opened or read, or the output not\n"
            "written (the report is printed as it is read: after a read error what was\n"
            "printed is incomplete); 2 bad usage\n";

@@ -19,6 +19,7 @@
 #include "record_format.h"
 #include "relp_output.h"
 #include "report_stream.h"
+#include "service_command.h"
 
 namespace {
 
@@ -40,7 +41,7 @@ bool WaitOrStop(int milliseconds)
 // A failed write to standard output is told apart from a log that could not be read.
 int TellWriteFailure(NoticeChannel& notices, int error)
 {
-    notices.Tell(CannotWriteOutputText(error));
+    notices.Tell(NoticeType::Error, CannotWriteOutputText(error));
     return EXIT_FAILURE_REPORTED;
 }
 
@@ -76,7 +77,7 @@ public:
     void Announce(Notice notice, int error) override
     {
         const bool aboutState = notice == Notice::StateUnreadable || notice == Notice::StateUnwritable;
-        notices_.Tell(NoticeText(notice, aboutState ? statePath : path_, error, utf8_));
+        notices_.Tell(NoticeTypeOf(notice), NoticeText(notice, aboutState ? statePath : path_, error, utf8_));
     }
 
     int WriteError() const { return writeError_; }
@@ -100,7 +101,6 @@ int RunReport(const std::string& path, RecordFormat& format, bool utf8, NoticeCh
 
 int RunFollow(const Invocation& invocation, const std::string& path, RecordFormat& format, NoticeChannel& notices)
 {
-    CatchStopRequests();
     StandardStreams streams(path, invocation.utf8, notices);
     streams.statePath = invocation.stateFile;
     // With --relp the records go to the centre; one it did not take is read again later.
@@ -182,7 +182,7 @@ int Run(const Invocation& invocation, const std::string& defaultLog, NoticeChann
     case Command::Help:
         return WriteAll(UsageText(), false, notices);
     case Command::BadUsage:
-        notices.Tell(BadUsageText(invocation.problem) + UsageText());
+        notices.Tell(NoticeType::Error, BadUsageText(invocation.problem) + UsageText());
         return EXIT_BAD_USAGE;
     case Command::Report: {
         const std::string path = invocation.file.empty() ? defaultLog : invocation.file;
@@ -203,6 +203,19 @@ int Run(const Invocation& invocation, const std::string& defaultLog, NoticeChann
     return EXIT_BAD_USAGE;
 }
 
+// `ndislog service ...`: the service command of the platform, whose service follows as
+// `report --follow` does, with its own channel for the notices.
+int RunService(const std::vector<std::string>& arguments, const std::string& defaultLog, NoticeChannel& notices)
+{
+    const ServiceRequest request = ParseServiceCommand(arguments);
+    if (request.action == ServiceAction::BadUsage) {
+        notices.Tell(NoticeType::Error, BadUsageText(request.problem) + UsageText());
+        return EXIT_BAD_USAGE;
+    }
+    const ServiceFollowing following = [&](NoticeChannel& channel) { return Run(request.report, defaultLog, channel); };
+    return RunServiceCommand(request, following, notices);
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -212,12 +225,17 @@ int main(int argc, char** argv)
     try {
         // Where the system has a default log, FILE may be left out.
         const std::string defaultLog = DefaultLogPath();
-        const Invocation invocation =
-            ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc), defaultLog.empty());
+        const std::vector<std::string> arguments(argv + 1, argv + argc);
+        if (!arguments.empty() && arguments[0] == "service")
+            return RunService({arguments.begin() + 1, arguments.end()}, defaultLog, notices);
+        const Invocation invocation = ParseCommandLine(arguments, defaultLog.empty());
         utf8 = invocation.utf8;
+        // The user's stop; a service's stop comes from the service manager instead.
+        if (invocation.command == Command::Report && invocation.follow)
+            CatchStopRequests();
         return Run(invocation, defaultLog, notices);
     } catch (const std::bad_alloc&) {
-        notices.Tell(NoticeText(Notice::NoMemory, std::string(), 0, utf8));
+        notices.Tell(NoticeType::Error, NoticeText(Notice::NoMemory, std::string(), 0, utf8));
         return EXIT_FAILURE_REPORTED;
     }
 }

@@ -10,11 +10,6 @@
 
 namespace {
 
-std::string Line(std::string_view words)
-{
-    return "ndislog: " + std::string(words) + "\n";
-}
-
 // The name as the user gave it. Where the command line arrives in an ANSI code page
 // (Windows), a UTF-8 terminal needs it converted; elsewhere its bytes are the terminal's.
 std::string ShownPath(const std::string& path, bool utf8)
@@ -25,6 +20,29 @@ std::string ShownPath(const std::string& path, bool utf8)
 
 }  // namespace
 
+std::string NoticeLine(std::string_view words)
+{
+    return "ndislog: " + std::string(words) + "\n";
+}
+
+NoticeType NoticeTypeOf(Notice notice)
+{
+    switch (notice) {
+    case Notice::NoMemory:
+    case Notice::NotFollowable:
+    case Notice::ReportCutShort:
+        return NoticeType::Error;
+    case Notice::Restarted:
+        return NoticeType::Information;
+    case Notice::CannotOpen:
+    case Notice::CannotRead:
+    case Notice::StateUnreadable:
+    case Notice::StateUnwritable:
+        break;
+    }
+    return NoticeType::Warning;
+}
+
 std::string NoticeText(Notice notice, const std::string& givenPath, int error, bool utf8)
 {
     const std::string path = ShownPath(givenPath, utf8);
@@ -33,46 +51,46 @@ std::string NoticeText(Notice notice, const std::string& givenPath, int error, b
     case Notice::CannotOpen:
         return CANNOT_OPEN_TEXT + path + "\n";
     case Notice::CannotRead:
-        return Line("cannot read " + path + reason);
+        return NoticeLine("cannot read " + path + reason);
     case Notice::ReportCutShort:
-        return Line("cannot read " + path + reason + "; the report above is incomplete");
+        return NoticeLine("cannot read " + path + reason + "; the report above is incomplete");
     case Notice::NoMemory: {
         const std::string message = std::string(NO_MEMORY_TEXT) + "\n";
         return utf8 ? Cp932ToUtf8(message) : message;
     }
     case Notice::Restarted:
-        return Line("the log is shorter than before or was rewritten; starting again from record 001");
+        return NoticeLine("the log is shorter than before or was rewritten; starting again from record 001");
     case Notice::NotFollowable:
-        return Line("cannot follow " + path + ": not a regular file");
+        return NoticeLine("cannot follow " + path + ": not a regular file");
     case Notice::StateUnreadable:
-        return Line("the saved place in " + path + reason + " cannot be used; following the log from its start");
+        return NoticeLine("the saved place in " + path + reason + " cannot be used; following the log from its start");
     case Notice::StateUnwritable:
-        return Line("cannot save the place in " + path + reason + "; following goes on");
+        return NoticeLine("cannot save the place in " + path + reason + "; following goes on");
     }
     return std::string();
 }
 
 std::string BadUsageText(std::string_view problem)
 {
-    return Line(problem);
+    return NoticeLine(problem);
 }
 
 std::string CannotWriteOutputText(int error)
 {
-    return Line(std::string("cannot write standard output (") + std::strerror(error) + ")");
+    return NoticeLine(std::string("cannot write standard output (") + std::strerror(error) + ")");
 }
 
 std::string CannotDeliverText(std::string_view target, std::string_view reason)
 {
-    return Line("cannot deliver to " + std::string(target) + " (" + std::string(reason) + "); trying again");
+    return NoticeLine("cannot deliver to " + std::string(target) + " (" + std::string(reason) + "); trying again");
 }
 
 std::string DeliveringAgainText(std::string_view target)
 {
-    return Line("records reach " + std::string(target) + " again");
+    return NoticeLine("records reach " + std::string(target) + " again");
 }
 
-void StandardErrorChannel::Tell(std::string_view lines)
+void StandardErrorChannel::Tell(NoticeType, std::string_view lines)
 {
     std::fwrite(lines.data(), 1, lines.size(), stderr);
     std::fflush(stderr);

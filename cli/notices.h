@@ -17,6 +17,14 @@ enum class Notice {
     StateUnwritable, // the saved place could not be written; following goes on
 };
 
+// How grave a notice is: what ended the work, what it goes on despite, what is back to normal.
+// An event log files each notice under its type.
+enum class NoticeType { Error, Warning, Information };
+
+// The type of a notice about the log or its saved place: following goes on after all of them
+// but a log that cannot be followed, a report cut short and memory running out.
+NoticeType NoticeTypeOf(Notice notice);
+
 // The text of a notice about the log at `path` (or the state file, for the state notices).
 // Program texts are code page 932, converted with `utf8`; the path is printed as it was given
 // (converted from the ANSI code page with `utf8` where arguments come in one).
@@ -27,18 +35,20 @@ std::string BadUsageText(std::string_view problem);                    // usage 
 std::string CannotWriteOutputText(int error);                          // standard output failed
 std::string CannotDeliverText(std::string_view target, std::string_view reason);  // RELP centre away
 std::string DeliveringAgainText(std::string_view target);              // RELP centre back
+// A notice in the companion's own words: "ndislog: ", `words`, a line end.
+std::string NoticeLine(std::string_view words);
 
-// Where every notice line goes. Standard error by default; a program without a console (a
-// service) puts another sink in its place.
+// Where every notice goes. Standard error by default; a program without a console (a service)
+// puts another channel, such as the event log, in its place.
 class NoticeChannel {
 public:
     virtual ~NoticeChannel() = default;
-    // Takes whole lines, each ending in LF, and passes them on at once.
-    virtual void Tell(std::string_view lines) = 0;
+    // Takes one notice of `type`: whole lines, each ending in LF, passed on at once.
+    virtual void Tell(NoticeType type, std::string_view lines) = 0;
 };
 
-// Notices to standard error, flushed line by line.
+// Notices to standard error, flushed line by line; their type shows in their words alone.
 class StandardErrorChannel final : public NoticeChannel {
 public:
-    void Tell(std::string_view lines) override;
+    void Tell(NoticeType type, std::string_view lines) override;
 };

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -91,3 +92,20 @@ void SocketClose(SocketHandle socket);
 
 // The machine's host name as the network knows it; empty when the system does not say.
 std::string LocalHostName();
+
+// --- The service ---------------------------------------------------------------------------
+
+class NoticeChannel;
+struct ServiceRequest;
+
+// The companion's following as a service runs it: until StopRequested, its notices told to
+// the channel it is given; the exit code.
+using ServiceFollowing = std::function<int(NoticeChannel& notices)>;
+
+// Carries out `request` (install, uninstall or run; never bad usage), telling `notices` why it
+// could not; the exit code, 0 done or 1 failed. Where the system has no Windows services it
+// says the command is for Windows only.
+int RunServiceCommand(const ServiceRequest& request, const ServiceFollowing& following, NoticeChannel& notices);
+
+// The service manager's stop: sets the flag that StopRequested reads, as the user's stop does.
+void RequestStop();

@@ -46,7 +46,7 @@ bool RelpOutput::Write(std::string_view bytes)
         return false;
     if (sender_.Deliver(bytes)) {
         if (announced_ != 0)
-            channel_.Tell(DeliveringAgainText(target_));
+            channel_.Tell(NoticeType::Information, DeliveringAgainText(target_));
         announced_ = 0;
         failuresInARow_ = 0;
         return true;
@@ -56,7 +56,7 @@ bool RelpOutput::Write(std::string_view bytes)
         return false;  // not the centre's fault: the next start goes on from the saved place
     const unsigned bit = 1u << static_cast<unsigned>(failure);
     if ((announced_ & bit) == 0)
-        channel_.Tell(CannotDeliverText(target_, RelpFailureText(failure, sender_.RejectedCode())));
+        channel_.Tell(NoticeType::Warning, CannotDeliverText(target_, RelpFailureText(failure, sender_.RejectedCode())));
     announced_ |= bit;
     ++failuresInARow_;
     nextAttemptMs_ = MonotonicMs() + ReconnectPauseMs(failuresInARow_);

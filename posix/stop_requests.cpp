@@ -21,6 +21,11 @@ void CatchStopRequests()
     std::signal(SIGTERM, OnStopSignal);
 }
 
+void RequestStop()
+{
+    StopFlag = 1;
+}
+
 bool StopRequested()
 {
     return StopFlag != 0;

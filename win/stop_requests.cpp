@@ -30,6 +30,11 @@ void CatchStopRequests()
     SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 }
 
+void RequestStop()
+{
+    StopFlag = 1;
+}
+
 bool StopRequested()
 {
     return StopFlag != 0;

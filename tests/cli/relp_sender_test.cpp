@@ -427,10 +427,14 @@ TEST(RelpSender, AStopEndsTheWaitForAnAnswerAfterAGrace)
     EXPECT_LT(steady_clock::now() - started, milliseconds(TcpConnection::STOP_GRACE_MS + 500));
 }
 
-// What the centre's notices say, line by line.
+// What the centre's notices say, line by line, each after its type.
 class RecordingChannel final : public NoticeChannel {
 public:
-    void Tell(std::string_view lines) override { told.emplace_back(lines); }
+    void Tell(NoticeType type, std::string_view lines) override
+    {
+        told.push_back((type == NoticeType::Error ? "error " : type == NoticeType::Warning ? "warning " : "information ") +
+                       std::string(lines));
+    }
     std::vector<std::string> told;
 };
 
@@ -449,8 +453,8 @@ TEST(RelpOutput, TellsEachOutageAndItsEndOnce)
     NoLogNotices logNotices;
     RecordingChannel channel;
     RelpOutput output(target, "host-1", logNotices, channel, nullptr);
-    const std::string down = CannotDeliverText(target.text, "answered 500");
-    const std::string back = DeliveringAgainText(target.text);
+    const std::string down = "warning " + CannotDeliverText(target.text, "answered 500");
+    const std::string back = "information " + DeliveringAgainText(target.text);
     EXPECT_FALSE(output.Write(Records(1, 1)));
     std::this_thread::sleep_for(milliseconds(ReconnectPauseMs(1) + 100));
     EXPECT_FALSE(output.Write(Records(1, 1)));  // the same outage

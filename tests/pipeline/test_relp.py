@@ -147,10 +147,7 @@ class RelpShipping(unittest.TestCase):
             raise AssertionError(reason)
 
     def setUp(self):
-        self.rsyslogd = shutil.which("rsyslogd", path=os.environ.get("PATH", "") + ":/usr/sbin:/sbin")
-        self.assertIsNotNone(self.rsyslogd, "rsyslogd is not installed (tools/setup-debian installs it)")
-        self.assertTrue(os.access(os.environ.get("NDISLOG_CENTRE_WRITER", ""), os.X_OK),
-                        "NDISLOG_CENTRE_WRITER names no program (the centre's ndislog-store-writer)")
+        self.find_centre()
         self.processes = {}
         self.fakes = []
         if WINE_STATE:
@@ -161,12 +158,13 @@ class RelpShipping(unittest.TestCase):
         else:
             self.work = Path(tempfile.mkdtemp(prefix="ndislog-relp-"))
             self.env = dict(os.environ)
-        (self.work / "store").mkdir()
+        self.store = self.work / "store"
+        self.store.mkdir()
         self.log = self.work / "ndislog.txt"
         self.state = self.work / "ndislog.state"
         self.port = free_port()
         self.env.update(NDISLOG_CENTRE_ADDRESS="127.0.0.1", NDISLOG_CENTRE_PORT=str(self.port),
-                        NDISLOG_CENTRE_STORE=str(self.work / "store"))
+                        NDISLOG_CENTRE_STORE=str(self.store))
 
     def tearDown(self):
         for name in list(self.processes):
@@ -206,6 +204,13 @@ class RelpShipping(unittest.TestCase):
                 process.wait()
         return process.returncode
 
+    def find_centre(self):
+        """Finds rsyslogd and checks NDISLOG_CENTRE_WRITER: the centre's programs."""
+        self.rsyslogd = shutil.which("rsyslogd", path=os.environ.get("PATH", "") + ":/usr/sbin:/sbin")
+        self.assertIsNotNone(self.rsyslogd, "rsyslogd is not installed (tools/setup-debian installs it)")
+        self.assertTrue(os.access(os.environ.get("NDISLOG_CENTRE_WRITER", ""), os.X_OK),
+                        "NDISLOG_CENTRE_WRITER names no program (the centre's ndislog-store-writer)")
+
     def start_centre(self):
         pid_file = self.work / "centre.pid"
         pid_file.unlink(missing_ok=True)
@@ -229,7 +234,7 @@ class RelpShipping(unittest.TestCase):
     # --- what arrived
 
     def stored(self):
-        files = list((self.work / "store").glob("*.jsonl"))
+        files = list(self.store.glob("*.jsonl"))
         self.assertLessEqual(len(files), 1, "the centre writes one file for the one sending machine")
         return read_objects(files[0]) if files else []
 
