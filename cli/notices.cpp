@@ -47,7 +47,9 @@ std::string NoticeText(Notice notice, const std::string& givenPath, int error, b
     case Notice::StateUnreadable:
         return Line("the saved place in " + path + reason + " cannot be used; following the log from its start");
     case Notice::StateUnwritable:
-        return Line("cannot save the place in " + path + reason + "; following goes on");
+        return Line("cannot save the place in " + path + reason + "; nothing more goes out until it is saved");
+    case Notice::StateSavedAgain:
+        return Line("the place is saved in " + path + " again; following goes on");
     }
     return std::string();
 }

@@ -17,7 +17,7 @@
 namespace {
 
 // What a reading put out: report bytes, and the notices by name.
-class RecordingSink final : public OutputSink {
+class RecordingSink : public OutputSink {
 public:
     bool Write(std::string_view bytes) override
     {
@@ -28,7 +28,7 @@ public:
     void Announce(Notice notice, int) override
     {
         static const char* const NAMES[] = {"open", "read", "cut short", "memory", "restart", "not followable",
-                                            "state unreadable", "state unwritable"};
+                                            "state unreadable", "state unwritable", "state saved again"};
         notices += NAMES[static_cast<int>(notice)];
     }
 
@@ -271,12 +271,12 @@ TEST(FollowState, SecondFollowerGoesOnWhereTheFirstStopped)
     }
 }
 
-TEST(FollowState, JsonCarriesTheGenerationAndAnUnwritableStateIsAnnouncedOnce)
+TEST(FollowState, JsonCarriesTheGeneration)
 {
     TempFolder folder;
     const std::string log = folder.File("ndislog.txt");
     JsonFormat format;
-    LogFollower follower(log, format, folder.File("no-such-folder/state"));
+    LogFollower follower(log, format, folder.File("state"));
     RecordingSink sink;
     WriteFile(log, "1.A,\n");
     EXPECT_EQ(FollowResult::Continue, follower.Read(sink));
@@ -286,7 +286,59 @@ TEST(FollowState, JsonCarriesTheGenerationAndAnUnwritableStateIsAnnouncedOnce)
     EXPECT_EQ("{\"record\":1,\"generation\":\"" + generation + "\",\"head\":\"1\",\"message\":\"A\",\"decoded\":\"\"}\n"
               "{\"record\":2,\"generation\":\"" + generation + "\",\"head\":\"2\",\"message\":\"B\",\"decoded\":\"\"}\n",
               sink.out);
-    EXPECT_EQ("state unwritable", sink.notices);
+    EXPECT_EQ("", sink.notices);
+}
+
+// A sink after whose `failAt`th piece the state file can no longer be saved: a folder
+// stands where its new copy is written.
+class SaveBreakingSink final : public RecordingSink {
+public:
+    SaveBreakingSink(std::string stateFile, int failAt) : blocker_(std::move(stateFile) + ".new"), failAt_(failAt) {}
+    bool Write(std::string_view bytes) override
+    {
+        if (writes + 1 == failAt_)
+            std::filesystem::create_directory(blocker_);
+        return RecordingSink::Write(bytes);
+    }
+    void Mend() { std::filesystem::remove(blocker_); }
+
+private:
+    std::string blocker_;
+    int failAt_;
+};
+
+// While the place cannot be saved nothing more goes out; once it can, every record follows
+// once, and a restart repeats nothing.
+TEST(FollowState, AnUnsavedPlacePausesDeliveryUntilItIsSaved)
+{
+    for (const int failAt : {1, 2}) {
+        TempFolder folder;
+        const std::string log = folder.File("ndislog.txt");
+        const std::string state = folder.File("state");
+        std::string lines;
+        for (int i = 0; lines.size() < 3 * OUTPUT_PIECE_SIZE; ++i)
+            lines += std::to_string(i) + ".M,\n";
+        WriteFile(log, lines);
+        TextFormat format(false);
+        SaveBreakingSink sink(state, failAt);
+        LogFollower follower(log, format, state);
+        for (int reading = 0; reading < 2; ++reading)
+            EXPECT_EQ(FollowResult::Continue, follower.Read(sink)) << failAt;
+        EXPECT_EQ(failAt, sink.writes) << "the piece whose place is not saved is the last";
+        EXPECT_EQ("state unwritable", sink.notices);
+        FollowPlace saved;
+        ASSERT_TRUE(ParseStateText(ReadFile(state), &saved));
+        EXPECT_LT(saved.offset, follower.Place().offset) << "a restart repeats that piece at most";
+
+        sink.Mend();
+        EXPECT_EQ(FollowResult::Continue, follower.Read(sink));
+        EXPECT_EQ("state unwritablestate saved again", sink.notices);
+        EXPECT_EQ(ReportOf(log), sink.out) << failAt;
+        RecordingSink restarted;
+        LogFollower again(log, format, state);
+        EXPECT_EQ(FollowResult::Continue, again.Read(restarted));
+        EXPECT_EQ("", restarted.out + restarted.notices);
+    }
 }
 
 }  // namespace
