@@ -17,10 +17,12 @@
 namespace {
 
 // What a reading put out: report bytes, and the notices by name.
-class RecordingSink : public OutputSink {
+class RecordingSink final : public OutputSink {
 public:
     bool Write(std::string_view bytes) override
     {
+        if (writes + 1 == breakSaveAt)  // a folder where the state file's new copy goes
+            std::filesystem::create_directory(stateFile + ".new");
         out.append(bytes);
         ++writes;
         return true;
@@ -35,6 +37,8 @@ public:
     std::string out;
     std::string notices;
     int writes = 0;
+    int breakSaveAt = 0;  // the write before which saving the place starts to fail
+    std::string stateFile;
 };
 
 const std::string MISSING = "<missing>";      // the log does not exist at this reading
@@ -289,24 +293,6 @@ TEST(FollowState, JsonCarriesTheGeneration)
     EXPECT_EQ("", sink.notices);
 }
 
-// A sink after whose `failAt`th piece the state file can no longer be saved: a folder
-// stands where its new copy is written.
-class SaveBreakingSink final : public RecordingSink {
-public:
-    SaveBreakingSink(std::string stateFile, int failAt) : blocker_(std::move(stateFile) + ".new"), failAt_(failAt) {}
-    bool Write(std::string_view bytes) override
-    {
-        if (writes + 1 == failAt_)
-            std::filesystem::create_directory(blocker_);
-        return RecordingSink::Write(bytes);
-    }
-    void Mend() { std::filesystem::remove(blocker_); }
-
-private:
-    std::string blocker_;
-    int failAt_;
-};
-
 // While the place cannot be saved nothing more goes out; once it can, every record follows
 // once, and a restart repeats nothing.
 TEST(FollowState, AnUnsavedPlacePausesDeliveryUntilItIsSaved)
@@ -320,7 +306,9 @@ TEST(FollowState, AnUnsavedPlacePausesDeliveryUntilItIsSaved)
             lines += std::to_string(i) + ".M,\n";
         WriteFile(log, lines);
         TextFormat format(false);
-        SaveBreakingSink sink(state, failAt);
+        RecordingSink sink;
+        sink.breakSaveAt = failAt;
+        sink.stateFile = state;
         LogFollower follower(log, format, state);
         for (int reading = 0; reading < 2; ++reading)
             EXPECT_EQ(FollowResult::Continue, follower.Read(sink)) << failAt;
@@ -330,7 +318,7 @@ TEST(FollowState, AnUnsavedPlacePausesDeliveryUntilItIsSaved)
         ASSERT_TRUE(ParseStateText(ReadFile(state), &saved));
         EXPECT_LT(saved.offset, follower.Place().offset) << "a restart repeats that piece at most";
 
-        sink.Mend();
+        std::filesystem::remove(state + ".new");
         EXPECT_EQ(FollowResult::Continue, follower.Read(sink));
         EXPECT_EQ("state unwritablestate saved again", sink.notices);
         EXPECT_EQ(ReportOf(log), sink.out) << failAt;
