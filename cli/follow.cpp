@@ -47,7 +47,7 @@ bool StillThere(std::FILE* file, const LineMark& mark, bool closed, int* readErr
 class FollowReading final : public PieceWriter {
 public:
     FollowReading(RecordFormat& format, OutputSink& output, LogLineReader& reader, const FollowPlace& from,
-                  bool (*stopRequested)(), std::function<void(const FollowPlace&)> commit)
+                  bool (*stopRequested)(), std::function<bool(const FollowPlace&)> commit)
         : PieceWriter(format, output, from.generation),
           reader_(reader),
           start_(from.offset),
@@ -95,18 +95,15 @@ public:
     bool Stopped() const { return stopped_; }
 
 private:
-    bool PieceDelivered() override
-    {
-        commit_(reached_);
-        return true;
-    }
+    // A place that cannot be saved ends the reading: no piece goes after an unsaved one.
+    bool PieceDelivered() override { return commit_(reached_); }
 
     LogLineReader& reader_;
     const int64_t start_;  // where the reader began
     FollowPlace reached_;  // the place after the last line taken
     LineMark current_;     // the line being read
     bool (*stopRequested_)();
-    std::function<void(const FollowPlace&)> commit_;
+    std::function<bool(const FollowPlace&)> commit_;
     bool lineEnds_ = false;
     bool stopped_ = false;
 };
@@ -127,25 +124,29 @@ void LogFollower::Announce(OutputSink& output, Notice notice, int error)
 
 // The place becomes what was delivered, and the state file follows it. A generation is
 // saved before its first record goes out, so that a repeat after a kill keeps its id.
-void LogFollower::Commit(const FollowPlace& reached, OutputSink& output)
+bool LogFollower::Commit(const FollowPlace& reached, OutputSink& output)
 {
     place_ = reached;
-    if (stateFile_.empty() || saved_ == place_)
-        return;
+    if (!Unsaved())
+        return true;
     int error = 0;
     const bool saved = SaveFollowState(stateFile_, place_, &error);
-    if (saved)
+    if (saved) {
         saved_ = place_;
-    else if (!stateUnwritable_)
+        if (stateUnwritable_)
+            output.Announce(Notice::StateSavedAgain, 0);
+    } else if (!stateUnwritable_) {
         output.Announce(Notice::StateUnwritable, error);
+    }
     stateUnwritable_ = !saved;
+    return saved;
 }
 
-void LogFollower::StartAfresh(OutputSink& output)
+bool LogFollower::StartAfresh(OutputSink& output)
 {
     FollowPlace fresh;
     fresh.generation = NewGeneration();
-    Commit(fresh, output);
+    return Commit(fresh, output);
 }
 
 void LogFollower::Start(OutputSink& output)
@@ -187,7 +188,7 @@ FollowResult LogFollower::ReadNewLines(std::FILE* file, OutputSink& output)
     }
     LogLineReader reader(file);
     FollowReading lines(format_, output, reader, place_, stopRequested_,
-                        [this, &output](const FollowPlace& reached) { Commit(reached, output); });
+                        [this, &output](const FollowPlace& reached) { return Commit(reached, output); });
     RecordNumber number(place_.nextRecord);
     ReadLogRecords(reader, &number, lines);
     if (lines.Undelivered())
@@ -198,8 +199,9 @@ FollowResult LogFollower::ReadNewLines(std::FILE* file, OutputSink& output)
         Announce(output, Notice::CannotRead, reader.Error());
         return FollowResult::Continue;
     }
+    // A place left unsaved pauses the reading here: what is held back waits with it.
     if (!lines.Deliver())
-        return FollowResult::NotDelivered;
+        return lines.Undelivered() ? FollowResult::NotDelivered : FollowResult::Continue;
     problem_.reset();
     return FollowResult::Continue;
 }
@@ -208,6 +210,8 @@ FollowResult LogFollower::Read(OutputSink& output)
 {
     if (!started_)
         Start(output);
+    if (Unsaved() && !Commit(place_, output))
+        return FollowResult::Continue;
     bool followable = true;
     const LogFile file = OpenLogToFollow(path_, &followable);
     if (!followable) {
@@ -225,7 +229,8 @@ FollowResult LogFollower::Read(OutputSink& output)
             return FollowResult::Continue;
         }
         output.Announce(Notice::Restarted, 0);
-        StartAfresh(output);
+        if (!StartAfresh(output))
+            return FollowResult::Continue;
     }
     return ReadNewLines(file.get(), output);
 }

@@ -32,16 +32,21 @@ public:
     // what it was, the follower announces a restart and prints the log again from record
     // 001 under a new generation. A log that cannot be opened or read is announced once
     // until a reading succeeds; what a failed reading held back is read again next time.
+    // With a state file, a place that cannot be saved pauses delivery: announced once, the
+    // save is tried again at every reading, and nothing more goes out until it succeeds
+    // (which is announced too), so a restart repeats at most the one piece delivered last.
     FollowResult Read(OutputSink& output);
 
     const FollowPlace& Place() const { return place_; }
 
 private:
     void Start(OutputSink& output);
-    void StartAfresh(OutputSink& output);
+    bool StartAfresh(OutputSink& output);
     bool StillMatches(std::FILE* file, int* readError) const;
     FollowResult ReadNewLines(std::FILE* file, OutputSink& output);
-    void Commit(const FollowPlace& reached, OutputSink& output);
+    // Takes `reached` as the place and saves it; false while it cannot be saved.
+    bool Commit(const FollowPlace& reached, OutputSink& output);
+    bool Unsaved() const { return !stateFile_.empty() && saved_ != place_; }
     void Announce(OutputSink& output, Notice notice, int error);
 
     std::string path_;

@@ -76,7 +76,8 @@ public:
 
     void Announce(Notice notice, int error) override
     {
-        const bool aboutState = notice == Notice::StateUnreadable || notice == Notice::StateUnwritable;
+        const bool aboutState = notice == Notice::StateUnreadable || notice == Notice::StateUnwritable ||
+                                notice == Notice::StateSavedAgain;
         notices_.Tell(NoticeTypeOf(notice), NoticeText(notice, aboutState ? statePath : path_, error, utf8_));
     }
 

@@ -33,6 +33,7 @@ NoticeType NoticeTypeOf(Notice notice)
     case Notice::ReportCutShort:
         return NoticeType::Error;
     case Notice::Restarted:
+    case Notice::StateSavedAgain:
         return NoticeType::Information;
     case Notice::CannotOpen:
     case Notice::CannotRead:
@@ -65,7 +66,9 @@ std::string NoticeText(Notice notice, const std::string& givenPath, int error, b
     case Notice::StateUnreadable:
         return NoticeLine("the saved place in " + path + reason + " cannot be used; following the log from its start");
     case Notice::StateUnwritable:
-        return NoticeLine("cannot save the place in " + path + reason + "; following goes on");
+        return NoticeLine("cannot save the place in " + path + reason + "; nothing more goes out until it is saved");
+    case Notice::StateSavedAgain:
+        return NoticeLine("the place is saved in " + path + " again; following goes on");
     }
     return std::string();
 }

@@ -14,7 +14,8 @@ enum class Notice {
     Restarted,       // the log shrank or was rewritten; numbering begins again at 001
     NotFollowable,   // the log is no regular file (a pipe, a device): it cannot be followed
     StateUnreadable, // the saved place could not be read, or was damaged; starting afresh
-    StateUnwritable, // the saved place could not be written; following goes on
+    StateUnwritable, // the saved place could not be written; nothing more goes out until it is
+    StateSavedAgain, // the place is saved again after StateUnwritable; following goes on
 };
 
 // How grave a notice is: what ended the work, what it goes on despite, what is back to normal.

@@ -3,7 +3,6 @@
 #include "relp_output.h"
 
 #include <algorithm>
-#include <chrono>
 
 #include "syslog_message.h"
 
@@ -11,12 +10,6 @@ namespace {
 
 constexpr int FIRST_PAUSE_MS = 1000;
 constexpr int LONGEST_PAUSE_MS = 30000;
-
-int64_t MonotonicMs()
-{
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
 
 }  // namespace
 

@@ -1,9 +1,9 @@
 // The sender's session. Answers are matched to records by transaction number, so the records
-// taken are known exactly even when a session breaks half way.
+// taken are known exactly even when a session breaks half way; an answer counts only when it
+// began to arrive after its record went, so a centre cannot confirm what it never received.
 #include "relp_sender.h"
 
 #include <chrono>
-#include <deque>
 
 #include "syslog_message.h"
 
@@ -39,13 +39,6 @@ bool OffersSyslog(std::string_view data)
     return false;
 }
 
-// A record on the way: its transaction number and where it ends in the piece.
-struct InFlight {
-    uint32_t txnr;
-    size_t end;
-    bool confirmed;
-};
-
 // Appends the syslog command of the line at `*next` in `piece` to `out`, numbered after
 // `*txnr`, and moves `*next` past the line. False, with nothing appended, for an empty line.
 bool FrameRecord(std::string_view piece, const std::string& header, size_t* next, uint32_t* txnr, std::string* out)
@@ -65,17 +58,19 @@ bool FrameRecord(std::string_view piece, const std::string& header, size_t* next
     return true;
 }
 
-// Marks the record that `answer` answers as taken; the failure when the answer is anything
-// but a 200 to a record on the way (`*code` then holds a code other than 200).
-RelpFailure TakeAnswer(const RelpFrame& answer, std::deque<InFlight>* inFlight, int* code)
+// Marks the record that `answer`, begun at byte `start` of the session, answers as taken;
+// the failure when the answer is anything but a 200 to a record sent before it and not yet
+// answered (`*code` then holds a code other than 200).
+RelpFailure TakeAnswer(const RelpFrame& answer, uint64_t start, std::deque<RecordOnTheWay>* onTheWay, int* code)
 {
     if (answer.command == "serverclose")
         return RelpFailure::Dropped;
     *code = RelpResponseCode(answer.data);
-    auto record = inFlight->begin();
-    while (record != inFlight->end() && (record->txnr != answer.txnr || record->confirmed))
+    auto record = onTheWay->begin();
+    while (record != onTheWay->end() &&
+           (record->txnr != answer.txnr || record->confirmed || start < record->sentAfter))
         ++record;
-    if (answer.command != "rsp" || record == inFlight->end() || *code < 0)
+    if (answer.command != "rsp" || record == onTheWay->end() || *code < 0)
         return RelpFailure::Garbage;
     if (*code != RELP_STATUS_OK)
         return RelpFailure::Rejected;
@@ -102,11 +97,17 @@ std::string RelpFailureText(RelpFailure failure, int rejectedCode)
     return "unknown failure";
 }
 
+void RelpSender::DropReceived()
+{
+    consumed_ += received_.size();
+    received_.clear();
+}
+
 bool RelpSender::Fail(RelpFailure failure)
 {
     failure_ = failure;
     connection_.Close();
-    received_.clear();
+    DropReceived();
     return false;
 }
 
@@ -123,32 +124,43 @@ bool RelpSender::FailOn(NetResult result)
     return Fail(RelpFailure::Dropped);
 }
 
-FrameParse RelpSender::TakeFrame(RelpFrame* frame)
+FrameParse RelpSender::TakeFrame(RelpFrame* frame, uint64_t* start)
 {
     size_t length = 0;
     const FrameParse parse = ParseRelpFrame(received_, frame, &length);
-    if (parse == FrameParse::Complete)
+    if (parse == FrameParse::Complete) {
+        if (start != nullptr)
+            *start = consumed_;
         received_.erase(0, length);
+        consumed_ += length;
+    }
     return parse;
 }
 
-bool RelpSender::AwaitFrame(RelpFrame* frame, int timeoutMs)
+bool RelpSender::AwaitWholeFrame(int64_t deadlineMs)
 {
-    for (;;) {
-        const FrameParse parse = TakeFrame(frame);
-        if (parse == FrameParse::Complete)
-            return true;
-        if (parse == FrameParse::Malformed)
-            return Fail(RelpFailure::Garbage);
-        const NetResult result = connection_.Receive(&received_, timeoutMs);
+    RelpFrame frame;
+    size_t length = 0;
+    while (ParseRelpFrame(received_, &frame, &length) == FrameParse::Incomplete) {
+        const int64_t leftMs = deadlineMs - MonotonicMs();
+        const NetResult result =
+            leftMs > 0 ? connection_.Receive(&received_, static_cast<int>(leftMs)) : NetResult::TimedOut;
         if (result != NetResult::Ok)
             return FailOn(result);
     }
+    return true;
+}
+
+bool RelpSender::AwaitFrame(RelpFrame* frame, int64_t deadlineMs)
+{
+    if (!AwaitWholeFrame(deadlineMs))
+        return false;
+    return TakeFrame(frame) == FrameParse::Complete || Fail(RelpFailure::Garbage);
 }
 
 bool RelpSender::Open()
 {
-    received_.clear();
+    DropReceived();
     const NetResult connected = connection_.Connect(host_, port_, connectTimeoutMs_);
     if (connected != NetResult::Ok)
         return FailOn(connected);
@@ -159,7 +171,7 @@ bool RelpSender::Open()
     if (sent != NetResult::Ok)
         return FailOn(sent);
     RelpFrame answer;
-    if (!AwaitFrame(&answer, answerTimeoutMs_))
+    if (!AwaitFrame(&answer, MonotonicMs() + answerTimeoutMs_))
         return false;
     if (answer.command == "serverclose")
         return Fail(RelpFailure::Dropped);
@@ -188,45 +200,54 @@ bool RelpSender::Deliver(std::string_view piece)
     return false;
 }
 
+bool RelpSender::TakeArrivedAnswers(std::deque<RecordOnTheWay>* onTheWay, size_t* confirmed)
+{
+    const NetResult arrived = connection_.ReceiveArrived(&received_);
+    RelpFrame answer;
+    uint64_t start = 0;
+    for (FrameParse parse; (parse = TakeFrame(&answer, &start)) != FrameParse::Incomplete;) {
+        int code = 0;
+        const RelpFailure failure =
+            parse == FrameParse::Malformed ? RelpFailure::Garbage : TakeAnswer(answer, start, onTheWay, &code);
+        if (failure != RelpFailure::None) {
+            rejectedCode_ = code;
+            return Fail(failure);
+        }
+        while (!onTheWay->empty() && onTheWay->front().confirmed) {
+            *confirmed = onTheWay->front().end;
+            onTheWay->pop_front();
+        }
+    }
+    return arrived == NetResult::Ok || FailOn(arrived);
+}
+
 bool RelpSender::SendRecords(std::string_view piece, size_t* confirmed)
 {
     size_t next = *confirmed;
     if (next < piece.size() && !connection_.IsOpen() && !Open())
         return false;
     const std::string header = SyslogHeader(syslogHost_, std::chrono::system_clock::now());
-    std::deque<InFlight> inFlight;
+    std::deque<RecordOnTheWay> onTheWay;
     std::string out;
-    while (next < piece.size() || !inFlight.empty()) {
+    while (next < piece.size() || !onTheWay.empty()) {
+        // Whatever the centre sent so far is read before more records go, so that none of it
+        // is taken for an answer to them.
+        if (!TakeArrivedAnswers(&onTheWay, confirmed))
+            return false;
         out.clear();
-        while (inFlight.size() < WINDOW && next < piece.size()) {
+        const uint64_t sentAfter = consumed_ + received_.size();
+        while (onTheWay.size() < WINDOW && next < piece.size()) {
             if (FrameRecord(piece, header, &next, &txnr_, &out))
-                inFlight.push_back({txnr_, next, false});
-            else if (inFlight.empty())
+                onTheWay.push_back({txnr_, next, sentAfter, false});
+            else if (onTheWay.empty())
                 *confirmed = next;  // an empty line carries no record
         }
         const NetResult sent = out.empty() ? NetResult::Ok : connection_.SendAll(out, answerTimeoutMs_);
         if (sent != NetResult::Ok)
             return FailOn(sent);
-        if (inFlight.empty())
-            break;
-
-        // One answer is awaited; every other one already here is taken before more records go.
-        RelpFrame answer;
-        if (!AwaitFrame(&answer, answerTimeoutMs_))
+        // One answer is awaited, whole within the time-out; the loop takes it with the rest.
+        if (!onTheWay.empty() && !AwaitWholeFrame(MonotonicMs() + answerTimeoutMs_))
             return false;
-        for (FrameParse parse = FrameParse::Complete; parse != FrameParse::Incomplete; parse = TakeFrame(&answer)) {
-            int code = 0;
-            const RelpFailure failure = parse == FrameParse::Malformed ? RelpFailure::Garbage
-                                                                       : TakeAnswer(answer, &inFlight, &code);
-            if (failure != RelpFailure::None) {
-                rejectedCode_ = code;
-                return Fail(failure);
-            }
-            while (!inFlight.empty() && inFlight.front().confirmed) {
-                *confirmed = inFlight.front().end;
-                inFlight.pop_front();
-            }
-        }
     }
     return true;
 }
@@ -239,8 +260,9 @@ void RelpSender::Close()
     txnr_ = NextRelpTxnr(txnr_);
     AppendRelpFrame(txnr_, "close", "", &close);
     RelpFrame answer;
+    const int64_t deadline = MonotonicMs() + CLOSE_ANSWER_TIMEOUT_MS;
     if (connection_.SendAll(close, CLOSE_ANSWER_TIMEOUT_MS) == NetResult::Ok)
-        AwaitFrame(&answer, CLOSE_ANSWER_TIMEOUT_MS);  // the centre's "rsp"; then it closes
+        AwaitFrame(&answer, deadline);  // the centre's "rsp"; then it closes
     connection_.Close();
-    received_.clear();
+    DropReceived();
 }

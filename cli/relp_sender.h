@@ -4,11 +4,21 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <string_view>
 
 #include "relp_frame.h"
 #include "socket_connection.h"
+
+// A record sent and not yet answered: its transaction number, where it ends in the piece,
+// and how many bytes the centre had sent before it went, none of which can answer it.
+struct RecordOnTheWay {
+    uint32_t txnr;
+    size_t end;
+    uint64_t sentAfter;
+    bool confirmed;
+};
 
 // Why a delivery failed.
 enum class RelpFailure {
@@ -68,16 +78,25 @@ private:
     bool SendRecords(std::string_view piece, size_t* confirmed);
     bool Fail(RelpFailure failure);
     bool FailOn(NetResult result);
-    // Takes the first frame off the bytes received so far, when it is whole.
-    FrameParse TakeFrame(RelpFrame* frame);
-    // Receives until a whole frame has arrived.
-    bool AwaitFrame(RelpFrame* frame, int timeoutMs);
+    // Takes the first frame off the bytes received so far, when it is whole; `*start` is
+    // where it began in the session's bytes (see received_).
+    FrameParse TakeFrame(RelpFrame* frame, uint64_t* start = nullptr);
+    // Receives until the bytes received begin with a whole (or a malformed) frame, at the
+    // latest until `deadlineMs` (MonotonicMs): a centre trickling bytes gains no time.
+    bool AwaitWholeFrame(int64_t deadlineMs);
+    bool AwaitFrame(RelpFrame* frame, int64_t deadlineMs);
+    // Takes every answer here and whatever else has arrived, moving `*confirmed` past the
+    // records taken in order; false on the first answer that is no 200 to a record sent.
+    bool TakeArrivedAnswers(std::deque<RecordOnTheWay>* onTheWay, size_t* confirmed);
+    // Forgets the bytes received and not yet read.
+    void DropReceived();
 
     std::string host_;
     uint16_t port_;
     std::string syslogHost_;
     TcpConnection connection_;
     std::string received_;  // bytes from the centre not yet read as frames
+    uint64_t consumed_ = 0; // bytes from the centre before received_, since the sender began
     uint32_t txnr_ = 0;     // the last transaction number used
     RelpFailure failure_ = RelpFailure::None;
     int rejectedCode_ = 0;

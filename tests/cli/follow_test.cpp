@@ -21,6 +21,8 @@ class RecordingSink final : public OutputSink {
 public:
     bool Write(std::string_view bytes) override
     {
+        if (writes + 1 == breakSaveAt)  // a folder where the state file's new copy goes
+            std::filesystem::create_directory(stateFile + ".new");
         out.append(bytes);
         ++writes;
         return true;
@@ -28,13 +30,15 @@ public:
     void Announce(Notice notice, int) override
     {
         static const char* const NAMES[] = {"open", "read", "cut short", "memory", "restart", "not followable",
-                                            "state unreadable", "state unwritable"};
+                                            "state unreadable", "state unwritable", "state saved again"};
         notices += NAMES[static_cast<int>(notice)];
     }
 
     std::string out;
     std::string notices;
     int writes = 0;
+    int breakSaveAt = 0;  // the write before which saving the place starts to fail
+    std::string stateFile;
 };
 
 const std::string MISSING = "<missing>";      // the log does not exist at this reading
@@ -271,12 +275,12 @@ TEST(FollowState, SecondFollowerGoesOnWhereTheFirstStopped)
     }
 }
 
-TEST(FollowState, JsonCarriesTheGenerationAndAnUnwritableStateIsAnnouncedOnce)
+TEST(FollowState, JsonCarriesTheGeneration)
 {
     TempFolder folder;
     const std::string log = folder.File("ndislog.txt");
     JsonFormat format;
-    LogFollower follower(log, format, folder.File("no-such-folder/state"));
+    LogFollower follower(log, format, folder.File("state"));
     RecordingSink sink;
     WriteFile(log, "1.A,\n");
     EXPECT_EQ(FollowResult::Continue, follower.Read(sink));
@@ -286,7 +290,43 @@ TEST(FollowState, JsonCarriesTheGenerationAndAnUnwritableStateIsAnnouncedOnce)
     EXPECT_EQ("{\"record\":1,\"generation\":\"" + generation + "\",\"head\":\"1\",\"message\":\"A\",\"decoded\":\"\"}\n"
               "{\"record\":2,\"generation\":\"" + generation + "\",\"head\":\"2\",\"message\":\"B\",\"decoded\":\"\"}\n",
               sink.out);
-    EXPECT_EQ("state unwritable", sink.notices);
+    EXPECT_EQ("", sink.notices);
+}
+
+// While the place cannot be saved nothing more goes out; once it can, every record follows
+// once, and a restart repeats nothing.
+TEST(FollowState, AnUnsavedPlacePausesDeliveryUntilItIsSaved)
+{
+    for (const int failAt : {1, 2}) {
+        TempFolder folder;
+        const std::string log = folder.File("ndislog.txt");
+        const std::string state = folder.File("state");
+        std::string lines;
+        for (int i = 0; lines.size() < 3 * OUTPUT_PIECE_SIZE; ++i)
+            lines += std::to_string(i) + ".M,\n";
+        WriteFile(log, lines);
+        TextFormat format(false);
+        RecordingSink sink;
+        sink.breakSaveAt = failAt;
+        sink.stateFile = state;
+        LogFollower follower(log, format, state);
+        for (int reading = 0; reading < 2; ++reading)
+            EXPECT_EQ(FollowResult::Continue, follower.Read(sink)) << failAt;
+        EXPECT_EQ(failAt, sink.writes) << "the piece whose place is not saved is the last";
+        EXPECT_EQ("state unwritable", sink.notices);
+        FollowPlace saved;
+        ASSERT_TRUE(ParseStateText(ReadFile(state), &saved));
+        EXPECT_LT(saved.offset, follower.Place().offset) << "a restart repeats that piece at most";
+
+        std::filesystem::remove(state + ".new");
+        EXPECT_EQ(FollowResult::Continue, follower.Read(sink));
+        EXPECT_EQ("state unwritablestate saved again", sink.notices);
+        EXPECT_EQ(ReportOf(log), sink.out) << failAt;
+        RecordingSink restarted;
+        LogFollower again(log, format, state);
+        EXPECT_EQ(FollowResult::Continue, again.Read(restarted));
+        EXPECT_EQ("", restarted.out + restarted.notices);
+    }
 }
 
 }  // namespace

@@ -127,6 +127,9 @@ TEST(SyslogMessage, HeaderCarriesTheUtcTimeAndAPrintableHostName)
 enum class Fault {
     None,
     AnswersByteByByte,
+    Trickles,         // a byte of its answers every 100 ms: never a whole answer in time
+    AnswersAhead,     // 200 to transactions 2-129 with the open's answer, before any was sent
+    AnswersAheadByHalf,  // the first half of its answer to 2 with the open's answer, the rest after 2
     AnswersAfterTen,  // holds its answers until ten records have come
     Answers500,
     Answers500ToThird,
@@ -244,6 +247,13 @@ private:
                     Send(session, "7 rsp 37 200 OK\nrelp_version=0\ncommands=syslog\n");
                     continue;
                 }
+                if (frame.command == "open" && (fault_ == Fault::AnswersAhead || fault_ == Fault::AnswersAheadByHalf)) {
+                    std::string ahead = answer("200 OK\nrelp_version=0\ncommands=syslog");
+                    for (uint32_t txnr = 2; txnr <= (fault_ == Fault::AnswersAhead ? 129u : 1u); ++txnr)
+                        AppendRelpFrame(txnr, "rsp", "200 OK", &ahead);
+                    Send(session, fault_ == Fault::AnswersAhead ? ahead : ahead + "2 rsp 6 20");
+                    continue;
+                }
                 if (frame.command == "open") {
                     Send(session, answer(fault_ == Fault::RefusesOpen      ? "500 No no"
                                          : fault_ == Fault::OffersNoSyslog ? "200 OK\nrelp_version=0"
@@ -256,7 +266,11 @@ private:
                 }
                 ++syslogCount;
                 switch (fault_) {
+                case Fault::AnswersAheadByHalf:
+                    Send(session, frame.txnr == 2 ? std::string("0 OK\n") : answer("200 OK"));
+                    break;
                 case Fault::None:
+                case Fault::AnswersAhead:
                 case Fault::AnswersOpenAsAnother:
                 case Fault::RefusesOpen:
                 case Fault::OffersNoSyslog: Send(session, answer("200 OK")); break;
@@ -264,6 +278,13 @@ private:
                     for (const char c : answer("200 OK")) {
                         Send(session, std::string(1, c));
                         std::this_thread::sleep_for(1ms);
+                    }
+                    break;
+                case Fault::Trickles:
+                    for (const char c : answer("200 OK")) {
+                        if (stop_ || !Send(session, std::string(1, c)))
+                            return;
+                        std::this_thread::sleep_for(100ms);
                     }
                     break;
                 case Fault::AnswersAfterTen:
@@ -290,9 +311,9 @@ private:
         }
     }
 
-    static void Send(int session, const std::string& bytes)
+    static bool Send(int session, const std::string& bytes)
     {
-        send(session, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        return send(session, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
     }
 
     std::atomic<Fault> fault_;
@@ -339,11 +360,14 @@ TEST(RelpSender, DeliversEveryRecordOnlyWhenEachWasAnswered200)
         {Fault::AnswersGarbage, false, RelpFailure::Garbage},
         {Fault::AnswersStrangeTxnr, false, RelpFailure::Garbage},
         {Fault::AnswersTwice, false, RelpFailure::Garbage},
+        {Fault::AnswersAhead, false, RelpFailure::Garbage},
+        {Fault::AnswersAheadByHalf, false, RelpFailure::Garbage},
         {Fault::AnswersWithoutCode, false, RelpFailure::Garbage},
         {Fault::AnswersOpenAsAnother, false, RelpFailure::Garbage},
         {Fault::ClosesMidFrame, false, RelpFailure::Dropped},
         {Fault::SaysServerclose, false, RelpFailure::Dropped},
         {Fault::Silent, false, RelpFailure::TimedOut},
+        {Fault::Trickles, false, RelpFailure::TimedOut},  // the time-out is for the whole answer
     };
     for (const Case& c : cases) {
         FakeCentre centre(c.fault);
@@ -409,6 +433,14 @@ TEST(RelpSender, AfterAFailureSendsOnlyWhatTheCentreHadNotTaken)
     centre.SetFault(Fault::None);
     EXPECT_TRUE(sender.Deliver(Records(11, 15)));
     EXPECT_EQ(RecordList(11, 15), centre.Messages(4));
+
+    // Answers that came before their records confirm none of them.
+    sender.Close();
+    centre.SetFault(Fault::AnswersAhead);
+    EXPECT_FALSE(sender.Deliver(Records(1, 5)));
+    centre.SetFault(Fault::None);
+    EXPECT_TRUE(sender.Deliver(Records(1, 5)));
+    EXPECT_EQ(RecordList(1, 5), centre.Messages(6));
 }
 
 bool AlwaysStop()
@@ -416,15 +448,20 @@ bool AlwaysStop()
     return true;
 }
 
+// One grace for the whole session: a centre that keeps sending a byte now and then gains none.
 TEST(RelpSender, AStopEndsTheWaitForAnAnswerAfterAGrace)
 {
-    FakeCentre centre(Fault::Silent);
-    RelpSender sender("127.0.0.1", centre.Port(), "host-1");
-    sender.SetStopCheck(AlwaysStop);
-    const auto started = steady_clock::now();
-    EXPECT_FALSE(sender.Deliver(Records(1, 1)));
-    EXPECT_EQ(RelpFailure::Stopped, sender.Failure());
-    EXPECT_LT(steady_clock::now() - started, milliseconds(TcpConnection::STOP_GRACE_MS + 500));
+    for (const Fault fault : {Fault::Silent, Fault::Trickles}) {
+        FakeCentre centre(fault);
+        RelpSender sender("127.0.0.1", centre.Port(), "host-1");
+        sender.SetStopCheck(AlwaysStop);
+        const auto started = steady_clock::now();
+        EXPECT_FALSE(sender.Deliver(Records(1, 12))) << static_cast<int>(fault);
+        sender.Close();
+        EXPECT_EQ(RelpFailure::Stopped, sender.Failure()) << static_cast<int>(fault);
+        EXPECT_LT(steady_clock::now() - started, milliseconds(TcpConnection::STOP_GRACE_MS + 500))
+            << static_cast<int>(fault);
+    }
 }
 
 // What the centre's notices say, line by line, each after its type.

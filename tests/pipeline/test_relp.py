@@ -71,6 +71,7 @@ class FakeCentre:
         self.listener.settimeout(0.1)
         self.port = self.listener.getsockname()[1]
         self.sessions = 0
+        self.syslog_seen = False
         self.stopping = False
         self.thread = threading.Thread(target=self.run, daemon=True)
         self.thread.start()
@@ -120,6 +121,13 @@ class FakeCentre:
             elif command == "close":
                 answer("")
                 return
+            elif faulty and self.fault == "trickle":
+                self.syslog_seen = True
+                for byte in f"{txnr} rsp 6 200 OK\n".encode():
+                    if self.stopping:
+                        return
+                    session.sendall(bytes([byte]))
+                    time.sleep(0.5)
             elif faulty and taken == 3:
                 if self.fault == "500":
                     answer("500 not now")
@@ -350,6 +358,18 @@ class RelpShipping(unittest.TestCase):
                 self.assert_arrived_once_in_order(read_objects(store), self.expected())
                 self.assert_nothing_printed(name)
                 store.unlink()
+
+    def test_a_stop_ends_the_companion_in_time_while_the_centre_answers_a_byte_every_half_second(self):
+        fake = FakeCentre("trickle", self.work / "store" / "trickle.jsonl")
+        self.fakes.append(fake)
+        write_log(self.log, 1, 20)
+        self.start_companion(port=fake.port)
+        self.assertTrue(wait_until(lambda: fake.syslog_seen, DEADLINE), "no record was sent")
+        time.sleep(2.5)  # bytes trickle in meanwhile
+        stopped = time.monotonic()
+        self.assertEqual(0, self.stop("ndislog", signal.SIGINT))
+        self.assertLess(time.monotonic() - stopped, 2.5, "the stop waited for the centre")
+        self.assert_nothing_printed()
 
 
 if __name__ == "__main__":
