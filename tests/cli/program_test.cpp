@@ -210,7 +210,7 @@ TEST(Program, FollowEndsOnSignalAndGoesOnFromItsState)
     const std::string first = "001. 1\r\n          A  \r\n";
     const std::string second = "002. 2\r\n          B  CONN\r\n";
     const std::string third = "003. 3\r\n          C  \r\n";
-    for (const int signalNumber : {SIGINT, SIGTERM}) {
+    for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
         TempFolder folder;
         const std::string log = folder.File("ndislog.txt");
         const std::string out = folder.File("out");
