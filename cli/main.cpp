@@ -19,6 +19,7 @@
 #include "record_format.h"
 #include "relp_output.h"
 #include "report_stream.h"
+#include "state_claim.h"
 
 namespace {
 
@@ -100,6 +101,17 @@ int RunReport(const std::string& path, RecordFormat& format, bool utf8, NoticeCh
 
 int RunFollow(const Invocation& invocation, const std::string& path, RecordFormat& format, NoticeChannel& notices)
 {
+    // One follower per state file, and none whose saves would overwrite the log.
+    std::unique_ptr<StateClaim> claim;
+    if (!invocation.stateFile.empty()) {
+        claim = std::make_unique<StateClaim>(invocation.stateFile, path);
+        if (claim->Result() != StateClaimResult::Claimed)
+            notices.Tell(claim->Problem());
+        if (claim->Result() == StateClaimResult::IsTheLog)
+            return EXIT_BAD_USAGE;
+        if (claim->Result() == StateClaimResult::InUse)
+            return EXIT_FAILURE_REPORTED;
+    }
     CatchStopRequests();
     StandardStreams streams(path, invocation.utf8, notices);
     streams.statePath = invocation.stateFile;
