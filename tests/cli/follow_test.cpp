@@ -246,12 +246,6 @@ TEST(FollowState, TextRoundTripsAndDamageIsRecognised)
     };
     for (const FollowPlace& impossiblePlace : impossiblePlaces)
         EXPECT_FALSE(ParseStateText(StateText(impossiblePlace), &read)) << StateText(impossiblePlace);
-    // A file of version 1 is read, its stretch not yet known.
-    ASSERT_TRUE(ParseStateText(Version1(text), &read));
-    FollowPlace version1 = place;
-    version1.stretch = FINGERPRINT_START;
-    version1.stretchKnown = false;
-    EXPECT_EQ(version1, read);
     EXPECT_NE(NewGeneration(), NewGeneration());
 }
 
@@ -275,15 +269,12 @@ TEST(FollowState, LoadTellsMissingFromUnreadable)
 // A follower started again with the state file of one before it.
 TEST(FollowState, SecondFollowerGoesOnWhereTheFirstStopped)
 {
-    std::string sameEnds = "1.A,\n", rewrittenBetween = "1.A,\n", rewrittenReport = RECORD_1;
+    std::string sameEnds = "1.A,\n", rewrittenBetween = "1.A,\n";
     for (int record = 2; record <= 14; ++record) {
         sameEnds += "2.B,\n";
         rewrittenBetween += "2.X,\n";
-        rewrittenReport += (record < 10 ? "00" : "0") + std::to_string(record) + ". 2\r\n          X  \r\n";
     }
-    sameEnds += "9.Z,\n";
-    rewrittenBetween += "9.Z,\n";
-    rewrittenReport += "015. 9\r\n          Z  \r\n";
+    const std::string WHOLE = "<the whole report>";
     using Edit = std::string (*)(const std::string&);
     const struct {
         const char* name;
@@ -298,14 +289,14 @@ TEST(FollowState, SecondFollowerGoesOnWhereTheFirstStopped)
          "003. 3\r\n          C  \r\n", "", true},
         {"rewritten", "1.A,\n2.B,\n", "1.A,\n2.X,\n3.C,\n", nullptr, RECORD_1 + "002. 2\r\n          X  \r\n003. 3\r\n          C  \r\n",
          "restart", false},
-        {"rewritten between the same first and last lines", sameEnds, rewrittenBetween, nullptr, rewrittenReport,
-         "restart", false},
+        {"rewritten between the same first and last lines", sameEnds + "9.Z,\n", rewrittenBetween + "9.Z,\n", nullptr,
+         WHOLE, "restart", false},
         {"damaged state", "1.A,\n", "1.A,\n2.B,\n",
          [](const std::string&) { return std::string("ndislog-follow-state 1\ngeneration 0"); }, RECORD_1 + RECORD_2,
          "state unreadable", false},
-        {"place past the end", "1.A,\n", "1.A,\n2.B,\n", PastTheEnd, RECORD_1 + RECORD_2, "restart", false},
-        {"version 1, place past the end", "1.A,\n", "1.A,\n2.B,\n", [](const std::string& text) { return Version1(PastTheEnd(text)); },
-         RECORD_1 + RECORD_2, "restart", false},
+        {"place past the end", "1.A,\n", "1.A,\n2.B,\n", PastTheEnd, WHOLE, "restart", false},
+        {"version 1, place past the end", "1.A,\n", "1.A,\n2.B,\n",
+         [](const std::string& text) { return Version1(PastTheEnd(text)); }, WHOLE, "restart", false},
         {"version 1, nothing new: saved as version 2", "1.A,\n2.B,\n", "1.A,\n2.B,\n", Version1, "", "", true},
     };
     for (const auto& c : cases) {
@@ -322,7 +313,7 @@ TEST(FollowState, SecondFollowerGoesOnWhereTheFirstStopped)
             WriteFile(state, c.edit(ReadFile(state)));
         LogFollower after(log, format, state);
         EXPECT_EQ(FollowResult::Continue, after.Read(second)) << c.name;
-        EXPECT_EQ(c.output, second.out) << c.name;
+        EXPECT_EQ(c.output == WHOLE ? ReportOf(log) : c.output, second.out) << c.name;
         EXPECT_EQ(c.notices, second.notices) << c.name;
         EXPECT_EQ(c.sameGeneration, before.Place().generation == after.Place().generation) << c.name;
         FollowPlace saved;
