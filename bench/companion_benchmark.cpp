@@ -1,5 +1,6 @@
 // Measures the companion on a generated 64 MiB driver log: one follow reading after 1 KiB
-// was appended, and `ndislog report` as a whole process against copying the same file.
+// was appended, the first reading of a follower started again from its state file (which
+// reads everything printed before once), and `ndislog report` as a whole process against copying the same file.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <time.h>
@@ -61,6 +62,24 @@ void BM_FollowReadingAfterAppend(benchmark::State& state)
     state.counters["appended_bytes"] = static_cast<double>(appended.size());
 }
 
+// A follower started again on the whole log printed before: its first reading verifies the
+// whole stretch and finds nothing new.
+void BM_FollowStartFromState(benchmark::State& state)
+{
+    const GeneratedLog& log = LogOf(LOG_MEBIBYTES);
+    const std::string stateFile = log.Path() + std::string(".state");
+    TextFormat writer(false);
+    DiscardingSink sink;
+    LogFollower(log.Path(), writer, stateFile).Read(sink);
+    for (auto _ : state) {
+        LogFollower follower(log.Path(), writer, stateFile);
+        follower.Read(sink);
+    }
+    unlink(stateFile.c_str());
+    unlink((stateFile + ".new").c_str());
+    state.SetBytesProcessed(state.iterations() * log.Size());
+}
+
 // Runs `arguments` with standard output into `outPath`; false when it did not exit with 0.
 // `peakKiB` receives the process's peak resident memory.
 bool RunProcess(const std::vector<std::string>& arguments, const std::string& outPath, long* peakKiB)
@@ -116,5 +135,6 @@ void BM_CopyProcess(benchmark::State& state)
 }  // namespace
 
 BENCHMARK(BM_FollowReadingAfterAppend)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_FollowStartFromState)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CopyProcess)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReportProcess)->UseManualTime()->Unit(benchmark::kMillisecond);

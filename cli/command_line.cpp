@@ -47,9 +47,10 @@ bool TakeOptionValue(const std::string& option, const std::string* value, Invoca
         invocation->stateFile = *value;
     else if (option == "--relp" && value && ParseHostPort(*value, &invocation->relpTarget))
         invocation->relp = true;
-    else if (option == "--interval" && value)
+    else if (option == "--interval" && value) {
+        invocation->intervalGiven = true;
         return ReadInterval(*value, &invocation->intervalMs);
-    else
+    } else
         return option != "--state" && option != "--interval" && option != "--relp";
     return true;
 }
@@ -87,7 +88,7 @@ Invocation TakeOperands(Invocation invocation, std::vector<std::string> operands
         if (operands.empty() && fileRequired)
             return Refused("FILE missing");
         invocation.file = operands.empty() ? std::string() : operands[0];
-        if (!invocation.follow && (!invocation.stateFile.empty() || invocation.intervalMs != FOLLOW_INTERVAL_MS))
+        if (!invocation.follow && (!invocation.stateFile.empty() || invocation.intervalGiven))
             return Refused("--state and --interval go with --follow");
         if (invocation.relp && !(invocation.follow && invocation.json))
             return Refused("--relp goes with --follow --json");
@@ -132,7 +133,7 @@ Invocation ParseCommandLine(const std::vector<std::string>& arguments, bool file
             if (!TakeOptionValue(argument, value, &invocation))
                 return Refused(argument + " needs " +
                                 (argument == "--state"  ? std::string("a FILE")
-                                 : argument == "--relp" ? std::string("HOST:PORT")
+                                 : argument == "--relp" ? std::string("HOST:PORT, HOST an IPv4 address or a name")
                                                         : "milliseconds, " + std::to_string(FOLLOW_INTERVAL_MIN_MS) +
                                                               " to " + std::to_string(FOLLOW_INTERVAL_MAX_MS)));
         } else if (!TakeOption(argument, &invocation))

@@ -26,6 +26,7 @@ struct Invocation {
     bool json = false;  // JSON Lines, always UTF-8
     bool list = false;  // cause: the whole catalogue instead of codes
     int intervalMs = FOLLOW_INTERVAL_MS;
+    bool intervalGiven = false;      // --interval was given, whatever its value
     std::string stateFile;           // --state: empty: none
     bool relp = false;               // --relp: records go to the centre at relpTarget
     HostPort relpTarget;

@@ -18,14 +18,12 @@ bool EndsInLineFeed(const char* line, int length)
 }
 
 // Reads the stretch of the log that `mark` describes once more; true when it still reads
-// the same and ends at the same byte, a line end there exactly when `closed`. A failed
-// read leaves its error number in `*readError`.
+// the same and ends at the same byte, a line end there exactly when `closed`. A place no
+// seek reaches is not in the log; a failed read leaves its error number in `*readError`.
 bool StillThere(std::FILE* file, const LineMark& mark, bool closed, int* readError)
 {
-    if (!SeekFile(file, mark.start)) {
-        *readError = errno;
+    if (!SeekFile(file, mark.start))
         return false;
-    }
     LogLineReader reader(file);
     char line[LOG_LINE_SIZE];
     uint64_t fingerprint = FINGERPRINT_START;
@@ -40,6 +38,28 @@ bool StillThere(std::FILE* file, const LineMark& mark, bool closed, int* readErr
     if (reader.Failed())
         *readError = reader.Error() != 0 ? reader.Error() : EIO;
     return false;
+}
+
+// Reads the log from its start up to `offset` once: true when its lines end there exactly,
+// with `*fingerprint` the fingerprint of every byte the line reader delivered for them. A
+// failed read leaves its error number in `*readError`.
+bool FingerprintStretch(std::FILE* file, int64_t offset, uint64_t* fingerprint, int* readError)
+{
+    if (!SeekFile(file, 0)) {
+        *readError = errno;
+        return false;
+    }
+    LogLineReader reader(file);
+    char line[LOG_LINE_SIZE];
+    uint64_t stretch = FINGERPRINT_START;
+    while (reader.BytesTaken() < offset && reader.ReadLine(line))
+        stretch = Fingerprint(stretch, line, static_cast<size_t>(reader.LineLength()));
+    if (reader.Failed()) {
+        *readError = reader.Error() != 0 ? reader.Error() : EIO;
+        return false;
+    }
+    *fingerprint = stretch;
+    return reader.BytesTaken() == offset;
 }
 
 // The lines of one reading: held back while unfinished, fingerprinted, and turned into
@@ -65,6 +85,7 @@ public:
         if (!lineEnds_ && reader_.AtEnd())
             return false;
         current_.fingerprint = Fingerprint(current_.fingerprint, line, static_cast<size_t>(length));
+        stretch_ = Fingerprint(reached_.stretch, line, static_cast<size_t>(length));
         return true;
     }
 
@@ -80,6 +101,7 @@ public:
         reached_.offset = current_.end;
         reached_.last = current_;
         reached_.lineOpen = !lineEnds_;
+        reached_.stretch = stretch_;
         if (current_.start == 0)
             reached_.first = current_;
         if (lineEnds_)
@@ -102,6 +124,7 @@ private:
     const int64_t start_;  // where the reader began
     FollowPlace reached_;  // the place after the last line taken
     LineMark current_;     // the line being read
+    uint64_t stretch_ = 0; // the log's fingerprint up to the end of the line being read
     bool (*stopRequested_)();
     std::function<bool(const FollowPlace&)> commit_;
     bool lineEnds_ = false;
@@ -159,6 +182,7 @@ void LogFollower::Start(OutputSink& output)
         case StateLoad::Loaded:
             place_ = loaded;
             saved_ = loaded;
+            stretchUnchecked_ = true;
             return;
         case StateLoad::Unusable:
             output.Announce(Notice::StateUnreadable, error);
@@ -170,14 +194,30 @@ void LogFollower::Start(OutputSink& output)
     StartAfresh(output);
 }
 
-bool LogFollower::StillMatches(std::FILE* file, int* readError) const
+bool LogFollower::StillMatches(std::FILE* file, const std::optional<FileIdentity>& identity, int* readError)
 {
     if (place_.offset == 0)
         return true;
+    // Another file under the log's name is another log, however it begins and ends.
+    if (identity && logIdentity_ && *identity != *logIdentity_)
+        return false;
     const bool firstIsLast = place_.last.start == 0;
     if (!StillThere(file, place_.first, !(firstIsLast && place_.lineOpen), readError))
         return false;
-    return firstIsLast || StillThere(file, place_.last, !place_.lineOpen, readError);
+    if (!firstIsLast && !StillThere(file, place_.last, !place_.lineOpen, readError))
+        return false;
+    if (!stretchUnchecked_)
+        return true;
+    // Once per start, everything printed before it is read again; a place of version 1 has
+    // no fingerprint of it yet and takes the one read now (saved at the end of the reading).
+    uint64_t stretch = 0;
+    if (!FingerprintStretch(file, place_.offset, &stretch, readError))
+        return false;
+    if (!place_.stretchKnown) {
+        place_.stretch = stretch;
+        place_.stretchKnown = true;
+    }
+    return stretch == place_.stretch;
 }
 
 FollowResult LogFollower::ReadNewLines(std::FILE* file, OutputSink& output)
@@ -222,12 +262,18 @@ FollowResult LogFollower::Read(OutputSink& output)
         Announce(output, Notice::CannotOpen, 0);
         return FollowResult::Continue;
     }
+    FileIdentity identified;
+    const std::optional<FileIdentity> identity =
+        IdentifyOpenFile(file.get(), &identified) ? std::optional(identified) : std::nullopt;
     int readError = 0;
-    if (!StillMatches(file.get(), &readError)) {
-        if (readError != 0) {
-            Announce(output, Notice::CannotRead, readError);
-            return FollowResult::Continue;
-        }
+    const bool matches = StillMatches(file.get(), identity, &readError);
+    if (readError != 0) {
+        Announce(output, Notice::CannotRead, readError);
+        return FollowResult::Continue;
+    }
+    logIdentity_ = identity;
+    stretchUnchecked_ = false;
+    if (!matches) {
         output.Announce(Notice::Restarted, 0);
         if (!StartAfresh(output))
             return FollowResult::Continue;

@@ -7,6 +7,7 @@
 
 #include "follow_state.h"
 #include "output_sink.h"
+#include "platform.h"
 #include "record_format.h"
 
 enum class FollowResult {
@@ -29,8 +30,10 @@ public:
     // still being written is held back until its end arrives (its LF, or a Ctrl-Z, which
     // ends the log for good); a long one goes out in 1023-byte pieces as they are complete.
     // When the log is shorter than before, or its first or last printed line is no longer
-    // what it was, the follower announces a restart and prints the log again from record
-    // 001 under a new generation. A log that cannot be opened or read is announced once
+    // what it was, or another file took the log's name, or (checked at the first reading
+    // from a state file) any byte printed before differs or the place cannot be reached, the
+    // follower announces a restart and prints the log again from record 001 under a new
+    // generation. A log that cannot be opened or read is announced once
     // until a reading succeeds; what a failed reading held back is read again next time.
     // With a state file, a place that cannot be saved pauses delivery: announced once, the
     // save is tried again at every reading, and nothing more goes out until it succeeds
@@ -42,7 +45,7 @@ public:
 private:
     void Start(OutputSink& output);
     bool StartAfresh(OutputSink& output);
-    bool StillMatches(std::FILE* file, int* readError) const;
+    bool StillMatches(std::FILE* file, const std::optional<FileIdentity>& identity, int* readError);
     FollowResult ReadNewLines(std::FILE* file, OutputSink& output);
     // Takes `reached` as the place and saves it; false while it cannot be saved.
     bool Commit(const FollowPlace& reached, OutputSink& output);
@@ -57,5 +60,7 @@ private:
     FollowPlace place_;                 // what has been delivered
     std::optional<FollowPlace> saved_;  // what the state file holds
     std::optional<Notice> problem_;     // the failure announced last, until it is over
+    bool stretchUnchecked_ = false;     // the place came from the state file, not yet verified
+    std::optional<FileIdentity> logIdentity_;  // the log's at the last reading, where known
     bool stateUnwritable_ = false;      // announced; said again only after a save succeeds
 };

@@ -1,13 +1,15 @@
 // The state file is a few lines of ASCII, one value each, the last a fingerprint of the
 // others, so that a torn or edited file is recognised rather than trusted:
-//   ndislog-follow-state 1
+//   ndislog-follow-state 2
 //   generation 5f0c2a9e41b7d3c8
 //   offset 12345
 //   next-record 42
 //   line-open 0
 //   first 0 57 a1b2c3d4e5f60718
 //   last 12288 12345 0123456789abcdef
+//   stretch 0f1e2d3c4b5a6978
 //   check 89abcdef01234567
+// Version 1 has no stretch line; it is read still, and saved as version 2 from then on.
 #include "follow_state.h"
 
 #include <cerrno>
@@ -22,8 +24,12 @@
 
 namespace {
 
-constexpr char HEADER[] = "ndislog-follow-state 1\n";
+constexpr char HEADER[] = "ndislog-follow-state 2\n";
+constexpr char HEADER_1[] = "ndislog-follow-state 1\n";
+constexpr size_t HEADER_SIZE = sizeof HEADER - 1;
 constexpr size_t STATE_TEXT_MAX = 4096;
+// Beyond any file a file system holds (8 PiB): a place there was never written.
+constexpr int64_t OFFSET_MAX = int64_t{1} << 53;
 
 std::string Hex16(uint64_t value)
 {
@@ -73,6 +79,19 @@ bool IsGeneration(const std::string& text)
     return text.size() == 16 && text.find_first_not_of("0123456789abcdef") == std::string::npos;
 }
 
+// True for a place a follower could have written: the first line starts the log and holds
+// something once anything was read, the last line ends at the offset and is the first line
+// when it starts at 0, and lies after it otherwise.
+bool IsSanePlace(const FollowPlace& place, int64_t lineOpen)
+{
+    const LineMark& first = place.first;
+    const LineMark& last = place.last;
+    return IsGeneration(place.generation) && (lineOpen == 0 || lineOpen == 1) && place.nextRecord >= 1 &&
+           place.offset <= OFFSET_MAX && first.start == 0 && first.end <= place.offset &&
+           (first.end > 0 || place.offset == 0) && last.start <= last.end && last.end == place.offset &&
+           (last.start == 0 ? last == first : last.start >= first.end);
+}
+
 }  // namespace
 
 uint64_t Fingerprint(uint64_t fingerprint, const char* bytes, size_t length)
@@ -106,43 +125,44 @@ std::string StateText(const FollowPlace& place)
     char body[512];
     std::snprintf(body, sizeof body,
                   "generation %s\noffset %" PRId64 "\nnext-record %" PRId64 "\nline-open %d\n"
-                  "first %" PRId64 " %" PRId64 " %016" PRIx64 "\nlast %" PRId64 " %" PRId64 " %016" PRIx64 "\n",
+                  "first %" PRId64 " %" PRId64 " %016" PRIx64 "\nlast %" PRId64 " %" PRId64 " %016" PRIx64 "\n"
+                  "stretch %016" PRIx64 "\n",
                   place.generation.c_str(), place.offset, place.nextRecord, place.lineOpen ? 1 : 0,
                   place.first.start, place.first.end, place.first.fingerprint, place.last.start, place.last.end,
-                  place.last.fingerprint);
+                  place.last.fingerprint, place.stretch);
     const std::string text = HEADER + std::string(body);
     return text + "check " + Hex16(FingerprintOf(text)) + "\n";
 }
 
 bool ParseStateText(const std::string& text, FollowPlace* place)
 {
+    const bool version1 = text.compare(0, HEADER_SIZE, HEADER_1) == 0;
     const size_t checkAt = text.rfind("check ");
-    if (text.compare(0, sizeof HEADER - 1, HEADER) != 0 || checkAt == std::string::npos ||
+    if ((!version1 && text.compare(0, HEADER_SIZE, HEADER) != 0) || checkAt == std::string::npos ||
         text.substr(checkAt) != "check " + Hex16(FingerprintOf(text.substr(0, checkAt))) + "\n")
         return false;
     std::vector<std::vector<std::string_view>> lines;
-    const std::string_view body = std::string_view(text).substr(sizeof HEADER - 1, checkAt - (sizeof HEADER - 1));
+    const std::string_view body = std::string_view(text).substr(HEADER_SIZE, checkAt - HEADER_SIZE);
     for (size_t start = 0, end; (end = body.find('\n', start)) != std::string_view::npos; start = end + 1)
         lines.push_back(Words(body.substr(start, end - start)));
-    static const char* const NAMES[] = {"generation", "offset", "next-record", "line-open", "first", "last"};
-    if (lines.size() != std::size(NAMES))
+    static const char* const NAMES[] = {"generation", "offset", "next-record", "line-open", "first", "last", "stretch"};
+    if (lines.size() != std::size(NAMES) - (version1 ? 1 : 0))
         return false;
     for (size_t i = 0; i < lines.size(); ++i) {
-        if (lines[i][0] != NAMES[i] || lines[i].size() != (i < 4 ? 2u : 4u))
+        if (lines[i][0] != NAMES[i] || lines[i].size() != (i == 4 || i == 5 ? 4u : 2u))
             return false;
     }
     FollowPlace read;
     read.generation = lines[0][1];
     int64_t lineOpen = -1;
     if (!ReadNumber(lines[1][1], 10, &read.offset) || !ReadNumber(lines[2][1], 10, &read.nextRecord) ||
-        !ReadNumber(lines[3][1], 10, &lineOpen) || !ReadMark(lines[4], &read.first) || !ReadMark(lines[5], &read.last))
+        !ReadNumber(lines[3][1], 10, &lineOpen) || !ReadMark(lines[4], &read.first) || !ReadMark(lines[5], &read.last) ||
+        (!version1 && !ReadNumber(lines[6][1], 16, &read.stretch)))
         return false;
     read.lineOpen = lineOpen == 1;
+    read.stretchKnown = !version1;
     // A place that could not have been written is no place to go on from.
-    const bool sane = IsGeneration(read.generation) && (lineOpen == 0 || lineOpen == 1) && read.nextRecord >= 1 &&
-                      read.first.start == 0 && read.first.end <= read.offset && read.last.start <= read.last.end &&
-                      read.last.end == read.offset;
-    if (!sane)
+    if (!IsSanePlace(read, lineOpen))
         return false;
     *place = read;
     return true;
@@ -164,7 +184,7 @@ StateLoad LoadFollowState(const std::string& path, FollowPlace* place, int* erro
 
 bool SaveFollowState(const std::string& path, const FollowPlace& place, int* error)
 {
-    const std::string temporary = path + ".new";
+    const std::string temporary = path + STATE_TEMPORARY_SUFFIX;
     std::FILE* file = std::fopen(temporary.c_str(), "wb");
     if (!file) {
         *error = errno;

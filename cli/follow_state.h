@@ -27,14 +27,24 @@ struct FollowPlace {
     bool lineOpen = false;   // `offset` lies inside a line whose earlier pieces were printed
     LineMark first;          // the log's first line, up to `offset` at most
     LineMark last;           // the line that ends at `offset` (or that holds it, when open)
+    // The fingerprint of every byte the line reader delivered from the log's start up to
+    // `offset`; unknown in a state file of version 1 until the stretch is read once.
+    uint64_t stretch = FINGERPRINT_START;
+    bool stretchKnown = true;
     bool operator==(const FollowPlace&) const = default;
 };
+
+// Beside the state file: the temporary file each save writes before its rename, and the file
+// locked while a follower holds the state.
+constexpr char STATE_TEMPORARY_SUFFIX[] = ".new";
+constexpr char STATE_LOCK_SUFFIX[] = ".lock";
 
 // A new generation id, unlike any other this machine makes: 16 lower-case hex digits.
 std::string NewGeneration();
 
-// The file's text, and the place read back from such a text; false when the text is no
-// state file or is damaged (every line counts, a check line ends it).
+// The file's text (version 2), and the place read back from such a text (version 1 or 2);
+// false when the text is no state file, is damaged (every line counts, a check line ends it)
+// or holds a place no follower writes.
 std::string StateText(const FollowPlace& place);
 bool ParseStateText(const std::string& text, FollowPlace* place);
 
@@ -44,6 +54,6 @@ enum class StateLoad { Loaded, Missing, Unusable };
 StateLoad LoadFollowState(const std::string& path, FollowPlace* place, int* error);
 
 // Saves `place` at `path` so that a crash at any moment leaves either the old or the new
-// file whole: written to `path`.new, flushed to the disk, renamed over `path`. False with
+// file whole: written to `path`.new (truncated first), flushed to the disk, renamed over `path`. False with
 // `*error` set when that failed.
 bool SaveFollowState(const std::string& path, const FollowPlace& place, int* error);

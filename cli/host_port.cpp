@@ -14,7 +14,10 @@ bool ParseHostPort(std::string_view text, HostPort* target)
 {
     const size_t colon = text.rfind(':');
     uint64_t port = 0;
-    if (colon == std::string_view::npos || colon == 0 ||
+    // The sender speaks IPv4: an IPv6 address, bracketed or not, is refused here rather than
+    // looked up as a name for ever.
+    if (colon == std::string_view::npos || colon == 0 || text.find_first_of("[]") != std::string_view::npos ||
+        text.find(':') != colon ||
         !ReadWholeNumber(text.substr(colon + 1), 10, PORT_DIGITS_MAX, &port) || port == 0 || port > PORT_MAX)
         return false;
     target->text.assign(text);

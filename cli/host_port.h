@@ -11,6 +11,7 @@ struct HostPort {
     uint16_t port = 0;
 };
 
-// Splits "HOST:PORT" at its last colon (PORT 1 to 65535, at most five digits, HOST not
-// empty); false, leaving `*target` alone, when `text` is not of that form.
+// Splits "HOST:PORT" at its colon (PORT 1 to 65535, at most five digits, HOST not empty and
+// holding no colon or bracket, as an IPv6 address would); false, leaving `*target` alone,
+// when `text` is not of that form.
 bool ParseHostPort(std::string_view text, HostPort* target);

@@ -20,6 +20,7 @@
 #include "relp_output.h"
 #include "report_stream.h"
 #include "service_command.h"
+#include "state_claim.h"
 
 namespace {
 
@@ -102,6 +103,19 @@ int RunReport(const std::string& path, RecordFormat& format, bool utf8, NoticeCh
 
 int RunFollow(const Invocation& invocation, const std::string& path, RecordFormat& format, NoticeChannel& notices)
 {
+    // One follower per state file, and none whose saves would overwrite the log.
+    std::unique_ptr<StateClaim> claim;
+    if (!invocation.stateFile.empty()) {
+        claim = std::make_unique<StateClaim>(invocation.stateFile, path);
+        if (claim->Result() != StateClaimResult::Claimed) {
+            const bool followsAnyway = claim->Result() == StateClaimResult::Unlocked;
+            notices.Tell(followsAnyway ? NoticeType::Warning : NoticeType::Error, claim->Problem());
+        }
+        if (claim->Result() == StateClaimResult::IsTheLog)
+            return EXIT_BAD_USAGE;
+        if (claim->Result() == StateClaimResult::InUse)
+            return EXIT_FAILURE_REPORTED;
+    }
     StandardStreams streams(path, invocation.utf8, notices);
     streams.statePath = invocation.stateFile;
     // With --relp the records go to the centre; one it did not take is read again later.

@@ -31,6 +31,28 @@ bool RenameOver(const std::string& from, const std::string& to);
 // unchanged and a Ctrl-Z does not end a read early.
 void SetBinaryMode(std::FILE* stream);
 
+// What tells one file from every other on the machine, whatever name or link reaches it:
+// the device and inode on POSIX, the volume serial number and file index on Windows.
+struct FileIdentity {
+    uint64_t volume = 0;
+    uint64_t index = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+
+// The identity of the file at `path`, or of the open `file`; false when it does not exist,
+// cannot be reached or the system gives none.
+bool IdentifyFile(const std::string& path, FileIdentity* identity);
+bool IdentifyOpenFile(std::FILE* file, FileIdentity* identity);
+
+enum class LockResult { Taken, Busy, Failed };
+using LockHandle = uintptr_t;  // an int descriptor or a HANDLE
+
+// Opens the file at `path`, created if missing and never truncated, and locks it without
+// waiting against every other open of it. Taken: `*lock` holds it until ReleaseLock; Busy:
+// someone else holds it; Failed: errno set, nothing held.
+LockResult LockExclusively(const std::string& path, LockHandle* lock);
+void ReleaseLock(LockHandle lock);
+
 // The log read when the user names none (the driver's log in the Windows directory); empty
 // where the system has no such place.
 std::string DefaultLogPath();
@@ -40,8 +62,8 @@ std::string DefaultLogPath();
 // Three numbers that tell this moment and this process apart from any other run.
 void MomentAndProcess(uint64_t seeds[3]);
 
-// From now on the user's stop (Ctrl+C; SIGINT, SIGTERM; closing the console) sets the flag
-// that StopRequested reads.
+// From now on the user's stop (Ctrl+C; SIGINT, SIGTERM, SIGHUP; closing the console) sets
+// the flag that StopRequested reads.
 void CatchStopRequests();
 bool StopRequested();
 // Following has ended and its place is saved: a shutdown that waits for it may go on.

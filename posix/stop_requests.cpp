@@ -1,4 +1,5 @@
-// Stops on POSIX: SIGINT and SIGTERM set a flag; a sleep is cut short by them.
+// Stops on POSIX: SIGINT, SIGTERM and SIGHUP (the terminal closed) set a flag; a sleep is
+// cut short by them.
 #include "platform.h"
 
 #include <csignal>
@@ -19,6 +20,9 @@ void CatchStopRequests()
 {
     std::signal(SIGINT, OnStopSignal);
     std::signal(SIGTERM, OnStopSignal);
+    // Started under nohup, SIGHUP is ignored on purpose and stays so.
+    if (std::signal(SIGHUP, OnStopSignal) == SIG_IGN)
+        std::signal(SIGHUP, SIG_IGN);
 }
 
 void RequestStop()

@@ -44,6 +44,10 @@ TEST(CommandLine, ReadsCommandsAndOptions)
         {{"cause", "--list", "10"}, true, "usage (--list takes no CODE)"},
         {{"cause", "--json"}, true, "usage (CODE missing)"},
         {{"show"}, true, "usage (unknown command show)"},
+        // Without --follow an interval means nothing, whatever its value, the default too.
+        {{"report", "--interval", "3000", "log.txt"}, true, "usage (--state and --interval go with --follow)"},
+        {{"report", "--interval", "3001", "log.txt"}, true, "usage (--state and --interval go with --follow)"},
+        {{"report", "--interval", "3000", "--follow", "log.txt"}, true, "report follow file=log.txt"},
     };
     for (const auto& testCase : cases)
         EXPECT_EQ(testCase.expected, Describe(ParseCommandLine(testCase.arguments, testCase.fileRequired)))

@@ -51,21 +51,22 @@ struct Step {
     std::string log;       // the whole log at this reading, or MISSING or DIRECTORY
     std::string output;    // expected on standard output
     std::string notice;    // expected notices, by name
-    bool renamed = false;  // the log is replaced by another file rather than rewritten
+    bool renamed = false;  // the log is replaced by a new file rather than rewritten
 };
 
-// Puts `step`'s log at `path` the way the step says.
+// Puts `step`'s log at `path` the way the step says: rewritten in place, or a new file. A
+// log taken away is kept aside, so that no new one can be given its identity again.
 void PutLog(const std::string& path, const Step& step)
 {
-    std::filesystem::remove_all(path);
-    if (step.log == DIRECTORY) {
-        std::filesystem::create_directory(path);
-    } else if (step.renamed) {
-        WriteFile(path + ".new", step.log);
-        std::filesystem::rename(path + ".new", path);
-    } else if (step.log != MISSING) {
+    namespace fs = std::filesystem;
+    if (fs::is_directory(path))
+        fs::remove_all(path);
+    else if (fs::exists(path) && (step.log == MISSING || step.log == DIRECTORY || step.renamed))
+        fs::rename(path, path + ".gone");
+    if (step.log == DIRECTORY)
+        fs::create_directory(path);
+    else if (step.log != MISSING)
         WriteFile(path, step.log);
-    }
 }
 
 TEST(Follow, PrintsWhatEachReadingAdds)
@@ -109,15 +110,18 @@ TEST(Follow, PrintsWhatEachReadingAdds)
          {{"1.A," + LONG_TAIL, RECORD_1, ""}, {"1.A," + LONG_TAIL + "\n2.B,\n", RECORD_2, ""}}},
         {"emptied, then written again",
          {{"1.A,\n", RECORD_1, ""}, {"", "", "restart"}, {"", "", ""}, {"2.B,\n", "001. 2\r\n          B  \r\n", ""}}},
-        {"replaced by a longer log that starts alike",
-         {{"1.A,\n", RECORD_1, ""}, {"1.A,\n2.B,\n", RECORD_2, "", true}}},
+        {"replaced by a new file that starts alike",
+         {{"1.A,\n", RECORD_1, ""}, {"1.A,\n2.B,\n", RECORD_1 + RECORD_2, "restart", true}}},
+        {"replaced by a new file with the same first and last lines",
+         {{"1.A,\n2.B,\n3.C,\n", RECORD_1 + RECORD_2 + "003. 3\r\n          C  \r\n", ""},
+          {"1.A,\n2.X,\n3.C,\n", RECORD_1 + "002. 2\r\n          X  \r\n003. 3\r\n          C  \r\n", "restart", true}}},
         {"replaced by another log while following",
          {{"1.A,\n2.B,\n", RECORD_1 + RECORD_2, ""},
           {"9.Z,\n2.B,\n3.C,\n", "001. 9\r\n          Z  \r\n" + RECORD_2 + "003. 3\r\n          C  \r\n", "restart", true},
-          {"9.Z,\n2.B,\n3.C,\n4.D,\n", "004. 4\r\n          D  \r\n", "", true}}},
-        {"missing log announced once per disappearance",
+          {"9.Z,\n2.B,\n3.C,\n4.D,\n", "004. 4\r\n          D  \r\n", ""}}},
+        {"missing log announced once per disappearance, a new one a new log",
          {{MISSING, "", "open"}, {MISSING, "", ""}, {"1.A,\n", RECORD_1, ""}, {MISSING, "", "open"},
-          {"1.A,\n2.B,\n", RECORD_2, ""}}},
+          {"1.A,\n2.B,\n", RECORD_1 + RECORD_2, "restart"}}},
         {"unreadable log announced once, then read",
          {{DIRECTORY, "", "read"}, {DIRECTORY, "", ""}, {MISSING, "", "open"}, {DIRECTORY, "", "read"},
           {"1.A,\n", RECORD_1, ""}}},
@@ -183,11 +187,38 @@ TEST(Follow, ReadingsAddUpToTheReport)
 
 namespace {
 
+// A state file's body with its check line.
+std::string WithCheck(const std::string& body)
+{
+    char check[40];
+    std::snprintf(check, sizeof check, "check %016llx\n",
+                  static_cast<unsigned long long>(Fingerprint(FINGERPRINT_START, body.data(), body.size())));
+    return body + check;
+}
+
+// The saved place moved past the end of the log, to where no seek reaches on most disks.
+std::string PastTheEnd(const std::string& text)
+{
+    FollowPlace place;
+    EXPECT_TRUE(ParseStateText(text, &place));
+    place.offset = place.last.end = int64_t{1} << 50;
+    place.last.start = place.offset - 5;
+    return StateText(place);
+}
+
+// The same place as a state file of version 1 writes it: no stretch line.
+std::string Version1(const std::string& text)
+{
+    std::string body = text.substr(0, text.find("stretch "));
+    body.replace(0, body.find('\n'), "ndislog-follow-state 1");
+    return WithCheck(body);
+}
+
 TEST(FollowState, TextRoundTripsAndDamageIsRecognised)
 {
     // FNV-1a's published value for "a": the fingerprint is the same on every platform.
     EXPECT_EQ(0xAF63DC4C8601EC8Cu, Fingerprint(FINGERPRINT_START, "a", 1));
-    const FollowPlace place{"0123456789abcdef", 1234, 42, true, {0, 57, 0x1}, {1200, 1234, 0xFEDCBA9876543210u}};
+    const FollowPlace place{"0123456789abcdef", 1234, 42, true, {0, 57, 0x1}, {1200, 1234, 0xFEDCBA9876543210u}, 0x2};
     const std::string text = StateText(place);
     FollowPlace read;
     ASSERT_TRUE(ParseStateText(text, &read)) << text;
@@ -208,11 +239,17 @@ TEST(FollowState, TextRoundTripsAndDamageIsRecognised)
     for (const auto& [from, to] : impossible) {
         std::string body = text.substr(0, text.rfind("check "));
         body.replace(body.find(from), from.size(), to);
-        char check[40];
-        std::snprintf(check, sizeof check, "check %016llx\n",
-                      static_cast<unsigned long long>(Fingerprint(FINGERPRINT_START, body.data(), body.size())));
-        EXPECT_FALSE(ParseStateText(body + check, &read)) << to;
+        EXPECT_FALSE(ParseStateText(WithCheck(body), &read)) << to;
     }
+    const int64_t beyondAnyFile = (int64_t{1} << 53) + 1;
+    const FollowPlace impossiblePlaces[] = {
+        {"0123456789abcdef", 1234, 42, false, {0, 57, 0x1}, {0, 1234, 0x3}},  // from 0, not the first line
+        {"0123456789abcdef", 1234, 42, false, {0, 57, 0x1}, {50, 1234, 0x3}},  // inside the first line
+        {"0123456789abcdef", 1234, 42, false, {0, 0, 0x1}, {1200, 1234, 0x3}},  // no first line
+        {"0123456789abcdef", beyondAnyFile, 42, false, {0, 57, 0x1}, {57, beyondAnyFile, 0x3}},
+    };
+    for (const FollowPlace& impossiblePlace : impossiblePlaces)
+        EXPECT_FALSE(ParseStateText(StateText(impossiblePlace), &read)) << StateText(impossiblePlace);
     EXPECT_NE(NewGeneration(), NewGeneration());
 }
 
@@ -236,42 +273,60 @@ TEST(FollowState, LoadTellsMissingFromUnreadable)
 // A follower started again with the state file of one before it.
 TEST(FollowState, SecondFollowerGoesOnWhereTheFirstStopped)
 {
+    std::string sameEnds = "1.A,\n", rewrittenBetween = "1.A,\n";
+    for (int record = 2; record <= 14; ++record) {
+        sameEnds += "2.B,\n";
+        rewrittenBetween += "2.X,\n";
+    }
+    const std::string WHOLE = "<the whole report>";
+    using Edit = std::string (*)(const std::string&);
     const struct {
         const char* name;
         std::string before, after;  // the log for the first follower, then for the second
-        std::string state;          // put over the state file in between; empty: kept
+        Edit edit;                  // changes the state file in between; null: kept
         std::string output;         // the second follower's
         std::string notices;
         bool sameGeneration;
     } cases[] = {
-        {"appended", "1.A,\n2.B,\n", "1.A,\n2.B,\n3.C,\n", "", "003. 3\r\n          C  \r\n", "", true},
-        {"long line finished", "1.A,\n2.B," + LONG_TAIL, "1.A,\n2.B," + LONG_TAIL + "\n3.C,\n", "",
+        {"appended", "1.A,\n2.B,\n", "1.A,\n2.B,\n3.C,\n", nullptr, "003. 3\r\n          C  \r\n", "", true},
+        {"long line finished", "1.A,\n2.B," + LONG_TAIL, "1.A,\n2.B," + LONG_TAIL + "\n3.C,\n", nullptr,
          "003. 3\r\n          C  \r\n", "", true},
-        {"rewritten", "1.A,\n2.B,\n", "1.A,\n2.X,\n3.C,\n", "", RECORD_1 + "002. 2\r\n          X  \r\n003. 3\r\n          C  \r\n",
+        {"rewritten", "1.A,\n2.B,\n", "1.A,\n2.X,\n3.C,\n", nullptr, RECORD_1 + "002. 2\r\n          X  \r\n003. 3\r\n          C  \r\n",
          "restart", false},
-        {"damaged state", "1.A,\n", "1.A,\n2.B,\n", "ndislog-follow-state 1\ngeneration 0", RECORD_1 + RECORD_2,
+        {"rewritten between the same first and last lines", sameEnds + "9.Z,\n", rewrittenBetween + "9.Z,\n", nullptr,
+         WHOLE, "restart", false},
+        {"damaged state", "1.A,\n", "1.A,\n2.B,\n",
+         [](const std::string&) { return std::string("ndislog-follow-state 1\ngeneration 0"); }, RECORD_1 + RECORD_2,
          "state unreadable", false},
+        {"place past the end", "1.A,\n", "1.A,\n2.B,\n", PastTheEnd, WHOLE, "restart", false},
+        {"version 1, place past the end", "1.A,\n", "1.A,\n2.B,\n",
+         [](const std::string& text) { return Version1(PastTheEnd(text)); }, WHOLE, "restart", false},
+        {"version 1, nothing new: saved as version 2", "1.A,\n2.B,\n", "1.A,\n2.B,\n", Version1, "", "", true},
     };
     for (const auto& c : cases) {
         TempFolder folder;
         const std::string log = folder.File("ndislog.txt");
         const std::string state = folder.File("state");
         TextFormat format(false);
-        RecordingSink first, second;
+        RecordingSink first, second, third;
         WriteFile(log, c.before);
         LogFollower before(log, format, state);
         EXPECT_EQ(FollowResult::Continue, before.Read(first)) << c.name;
         WriteFile(log, c.after);
-        if (!c.state.empty())
-            WriteFile(state, c.state);
+        if (c.edit)
+            WriteFile(state, c.edit(ReadFile(state)));
         LogFollower after(log, format, state);
         EXPECT_EQ(FollowResult::Continue, after.Read(second)) << c.name;
-        EXPECT_EQ(c.output, second.out) << c.name;
+        EXPECT_EQ(c.output == WHOLE ? ReportOf(log) : c.output, second.out) << c.name;
         EXPECT_EQ(c.notices, second.notices) << c.name;
         EXPECT_EQ(c.sameGeneration, before.Place().generation == after.Place().generation) << c.name;
         FollowPlace saved;
         EXPECT_TRUE(ParseStateText(ReadFile(state), &saved)) << c.name;
         EXPECT_EQ(after.Place(), saved) << c.name;
+        // What was saved is known again: a third follower finds nothing new.
+        LogFollower again(log, format, state);
+        EXPECT_EQ(FollowResult::Continue, again.Read(third)) << c.name;
+        EXPECT_EQ("", third.out + third.notices) << c.name;
     }
 }
 

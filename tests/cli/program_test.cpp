@@ -210,7 +210,7 @@ TEST(Program, FollowEndsOnSignalAndGoesOnFromItsState)
     const std::string first = "001. 1\r\n          A  \r\n";
     const std::string second = "002. 2\r\n          B  CONN\r\n";
     const std::string third = "003. 3\r\n          C  \r\n";
-    for (const int signalNumber : {SIGINT, SIGTERM}) {
+    for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
         TempFolder folder;
         const std::string log = folder.File("ndislog.txt");
         const std::string out = folder.File("out");
@@ -230,6 +230,32 @@ TEST(Program, FollowEndsOnSignalAndGoesOnFromItsState)
         kill(child, signalNumber);
         EXPECT_EQ(0, WaitForExit(child, deadline)) << signalNumber;
     }
+}
+
+// A state file that is the log is refused before anything is written; a second follower on
+// one state file ends at once, the first going on.
+TEST(Program, FollowClaimsItsStateFile)
+{
+    TempFolder folder;
+    const std::string log = folder.File("ndislog.txt");
+    const std::string state = folder.File("state");
+    WriteFile(log, "1.A,\n");
+    Outcome outcome = RunProgram({"report", "--follow", "--state", log, log});
+    EXPECT_EQ(2, outcome.exitCode);
+    EXPECT_EQ("ndislog: --state " + log + " would overwrite the log " + log + "; name another file\n", outcome.err);
+    EXPECT_EQ("1.A,\n", ReadFile(log));
+
+    const std::vector<std::string> follow = {"report", "--follow", "--interval", "100", "--state", state, log};
+    const pid_t first = Start(follow, folder.File("out"), folder.File("err"));
+    EXPECT_TRUE(WaitForContent(folder.File("out"), "001. 1\r\n          A  \r\n", 5));
+    outcome = RunProgram(follow);
+    EXPECT_EQ(1, outcome.exitCode);
+    EXPECT_EQ("", outcome.out);
+    EXPECT_EQ("ndislog: " + state + " is in use by another ndislog\n", outcome.err);
+    WriteFile(log, "1.A,\n2.B,\n");
+    EXPECT_TRUE(WaitForContent(folder.File("out"), "001. 1\r\n          A  \r\n002. 2\r\n          B  \r\n", 5));
+    kill(first, SIGTERM);
+    EXPECT_EQ(0, WaitForExit(first, 5));
 }
 
 // Logs that cannot be read again from a place are refused at once, never waited on.

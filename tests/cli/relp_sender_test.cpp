@@ -92,6 +92,8 @@ TEST(RelpTarget, SplitsHostAndPort)
         {"centre:2514", "centre 2514"}, {"10.0.0.5:65535", "10.0.0.5 65535"}, {"c:1", "c 1"},
         {"centre:0", ""}, {"centre:65536", ""}, {"centre", ""}, {":2514", ""}, {"centre:", ""},
         {"centre:25x4", ""}, {"centre:000002514", ""},
+        // The sender speaks IPv4: an IPv6 address is no host it could reach.
+        {"[::1]:514", ""}, {"::1:514", ""}, {"fe80::1:514", ""}, {"[centre]:514", ""}, {"centre]:514", ""},
     };
     for (const auto& [text, expected] : cases) {
         HostPort target;

@@ -224,6 +224,44 @@ def main(state_dir, program, native, sample):
         check.equal("records followed across platforms", [1, 2, 3, 4], [o["record"] for o in objects])
         check.equal("one generation across platforms", 1, len({o["generation"] for o in objects}))
 
+        # A state file that is the log by another name (a hard link; the driver log, the
+        # default FILE, spelt otherwise) is refused before anything is written.
+        os.link(log, os.path.join(work, "linked.txt"))
+        shutil.copyfile(log, driver_log)
+        for arguments in ([folder + "linked.txt", folder + "followed.txt"], ["C:\\WINDOWS\\NDISLOG.TXT"]):
+            status, out, err = wine("report", "--follow", "--state", *arguments)
+            check.equal(f"state file that is the log: {arguments}", (EXIT_BAD_USAGE, b"", b" would overwrite the log "),
+                        (status, out, err[len(b"ndislog: --state ") + len(arguments[0]):][:25]))
+        check.equal("the log after a refused state file", (b"".join(records),) * 2,
+                    (open(log, "rb").read(), open(driver_log, "rb").read()))
+        os.remove(driver_log)
+
+        # Windows' own lock keeps a second follower off the state file; the log replaced by a
+        # new file of the same bytes is a new log to the first.
+        follow = [*wine_command(state, program), "report", "--follow", "--interval", "100", "--state",
+                  folder + "held", folder + "followed.txt"]
+        with tempfile.TemporaryFile() as first_err:
+            first = subprocess.Popen(follow, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=first_err,
+                                     env=env)
+            try:
+                deadline = time.monotonic() + WINE_TIMEOUT
+                while time.monotonic() < deadline and f"offset {len(b''.join(records))}\n" not in read_text(
+                        os.path.join(work, "held")):
+                    time.sleep(0.1)
+                check.equal("second follower on one state file",
+                            (EXIT_CANNOT_READ, b"", f"ndislog: {folder}held is in use by another ndislog\n".encode()),
+                            (lambda r: (r[0], r[1], lines(r[2])))(run(follow, env=env)))
+                shutil.copyfile(log, log + ".new")
+                os.replace(log + ".new", log)
+                restart = b"starting again from record 001"
+                while time.monotonic() < deadline and restart not in (first_err.seek(0) or first_err.read()):
+                    time.sleep(0.1)
+                check.equal("log replaced by a new file while following", True,
+                            restart in (first_err.seek(0) or first_err.read()))
+            finally:
+                first.kill()
+                first.wait()
+
         # Usage: help on standard output, bad usage on standard error with exit code 2.
         check.equal("help", native_run("--help"), tuple(lines(part) if isinstance(part, bytes)
                                                          else part for part in wine("--help")))
