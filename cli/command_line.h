@@ -27,6 +27,7 @@ struct Invocation {
     bool list = false;  // cause: the whole catalogue instead of codes
     int intervalMs = FOLLOW_INTERVAL_MS;
     std::string stateFile;           // --state: empty: none
+    std::string outputFile;          // --output: empty: standard output
     bool relp = false;               // --relp: records go to the centre at relpTarget
     HostPort relpTarget;
     std::string file;                // empty: none given
