@@ -256,11 +256,10 @@ TEST(Program, OutputFileEndsATornLastLineAndAppends)
     const std::string tornObject = "{\"record\":16,\"message\":\"\xE5\x9B";
     const struct {
         std::vector<std::string> options;
-        std::string before;  // the file's bytes before the run; "-" when it does not exist
+        std::string before;  // "-": no such file yet
         std::string after;
     } cases[] = {
         {{"--json"}, "-", sampleJson},
-        {{"--json"}, "", sampleJson},
         {{"--json"}, "{\"record\":1}\n", "{\"record\":1}\n" + sampleJson},
         {{"--json"}, tornObject, tornObject + "\n" + sampleJson},
         {{}, "001. 1\r", "001. 1\r\n" + SAMPLE_REPORT},
@@ -277,17 +276,6 @@ TEST(Program, OutputFileEndsATornLastLineAndAppends)
         EXPECT_EQ("", outcome.out + outcome.err) << output;
         EXPECT_EQ(testCase.after, ReadFile(output)) << output;
     }
-    // Following: the same start, the records once they are read.
-    const std::string followed = folder.File("followed");
-    WriteFile(followed, "001. 1\r");
-    const pid_t child =
-        Start({"report", "--follow", "--output", followed, SAMPLE}, folder.File("out"), folder.File("err"));
-    const std::string expected = "001. 1\r\n" + SAMPLE_REPORT;
-    const bool arrived = WaitForContent(followed, expected, 10);
-    kill(child, SIGTERM);
-    EXPECT_EQ(0, WaitForExit(child, 5));
-    EXPECT_TRUE(arrived) << ReadFile(followed);
-    EXPECT_EQ("", ReadFile(folder.File("out")));
     // A folder that is not there: nothing made, a clear line, exit 1.
     const std::string nowhere = folder.File("missing/out.jsonl");
     const Outcome outcome = RunProgram({"report", "--json", "--output", nowhere, SAMPLE});
