@@ -45,19 +45,22 @@ bool TakeOptionValue(const std::string& option, const std::string* value, Invoca
 {
     if (option == "--state" && value && !value->empty())
         invocation->stateFile = *value;
+    else if (option == "--output" && value && !value->empty())
+        invocation->outputFile = *value;
     else if (option == "--relp" && value && ParseHostPort(*value, &invocation->relpTarget))
         invocation->relp = true;
     else if (option == "--interval" && value) {
         invocation->intervalGiven = true;
         return ReadInterval(*value, &invocation->intervalMs);
     } else
-        return option != "--state" && option != "--interval" && option != "--relp";
+        return option != "--state" && option != "--interval" && option != "--relp" && option != "--output";
     return true;
 }
 
 bool TakesValue(const std::string& option, const Invocation& invocation)
 {
-    return invocation.command == Command::Report && (option == "--state" || option == "--interval" || option == "--relp");
+    return invocation.command == Command::Report &&
+           (option == "--state" || option == "--interval" || option == "--relp" || option == "--output");
 }
 
 // Sets what `option` asks for; false when the command has no such option.
@@ -92,6 +95,8 @@ Invocation TakeOperands(Invocation invocation, std::vector<std::string> operands
             return Refused("--state and --interval go with --follow");
         if (invocation.relp && !(invocation.follow && invocation.json))
             return Refused("--relp goes with --follow --json");
+        if (invocation.relp && !invocation.outputFile.empty())
+            return Refused("--output and --relp do not go together");
         if (invocation.follow && invocation.file == "-")
             return Refused("standard input cannot be followed");
     } else if (invocation.list && !operands.empty()) {
@@ -132,7 +137,7 @@ Invocation ParseCommandLine(const std::vector<std::string>& arguments, bool file
             const std::string* value = ++i < arguments.size() ? &arguments[i] : nullptr;
             if (!TakeOptionValue(argument, value, &invocation))
                 return Refused(argument + " needs " +
-                                (argument == "--state"  ? std::string("a FILE")
+                                (argument == "--state" || argument == "--output" ? std::string("a FILE")
                                  : argument == "--relp" ? std::string("HOST:PORT, HOST an IPv4 address or a name")
                                                         : "milliseconds, " + std::to_string(FOLLOW_INTERVAL_MIN_MS) +
                                                               " to " + std::to_string(FOLLOW_INTERVAL_MAX_MS)));
@@ -144,8 +149,9 @@ Invocation ParseCommandLine(const std::vector<std::string>& arguments, bool file
 
 const char* UsageText()
 {
-    return "usage: ndislog report [--utf8] [--json] [FILE]\n"
-           "       ndislog report --follow [--utf8] [--json] [--state STATE] [--interval MS] [FILE]\n"
+    return "usage: ndislog report [--utf8] [--json] [--output OUT] [FILE]\n"
+           "       ndislog report --follow [--utf8] [--json] [--output OUT] [--state STATE]\n"
+           "                [--interval MS] [FILE]\n"
            "       ndislog report --follow --json --relp HOST:PORT [--state STATE]\n"
            "                [--interval MS] [FILE]\n"
            "       ndislog cause [--english] [--utf8] [--json] [--] CODE...\n"
@@ -160,6 +166,8 @@ const char* UsageText()
            "           once its line is complete; Ctrl-C ends after saving the place\n"
            "  --state  keep the place in file STATE and go on from it when started again\n"
            "  --interval  read the log every MS milliseconds (100 to 3600000; 3000)\n"
+           "  --output append to file OUT (created when missing) instead of printing; an\n"
+           "           unfinished last line in OUT is ended first, never continued\n"
            "  --relp   send each record to the rsyslog centre HOST:PORT (imrelp) instead of\n"
            "           printing it; the place advances only over records the centre took\n"
            "  cause    print the message for each hexadecimal cause CODE (after --, one\n"

@@ -28,6 +28,7 @@ struct Invocation {
     int intervalMs = FOLLOW_INTERVAL_MS;
     bool intervalGiven = false;      // --interval was given, whatever its value
     std::string stateFile;           // --state: empty: none
+    std::string outputFile;          // --output: empty: standard output
     bool relp = false;               // --relp: records go to the centre at relpTarget
     HostPort relpTarget;
     std::string file;                // empty: none given

@@ -15,6 +15,7 @@
 #include "follow.h"
 #include "json_output.h"
 #include "notices.h"
+#include "output_stream.h"
 #include "platform.h"
 #include "record_format.h"
 #include "relp_output.h"
@@ -39,10 +40,12 @@ bool WaitOrStop(int milliseconds)
     return StopRequested();
 }
 
-// A failed write to standard output is told apart from a log that could not be read.
-int TellWriteFailure(NoticeChannel& notices, int error)
+const char STANDARD_OUTPUT_NAME[] = "standard output";
+
+// A failed write to the output is told apart from a log that could not be read.
+int TellWriteFailure(NoticeChannel& notices, int error, std::string_view output = STANDARD_OUTPUT_NAME)
 {
-    notices.Tell(NoticeType::Error, CannotWriteOutputText(error));
+    notices.Tell(NoticeType::Error, CannotWriteOutputText(output, error));
     return EXIT_FAILURE_REPORTED;
 }
 
@@ -58,18 +61,19 @@ int WriteAll(std::string_view text, bool utf8, NoticeChannel& notices)
     return EXIT_OK;
 }
 
-// Report bytes to standard output, each piece flushed at once; notices to the channel.
+// Report bytes to the output stream (standard output or --output FILE), each piece flushed at
+// once; notices to the channel.
 class StandardStreams final : public OutputSink {
 public:
-    StandardStreams(const std::string& path, bool utf8, NoticeChannel& notices)
-        : path_(path), utf8_(utf8), notices_(notices)
+    StandardStreams(std::FILE* output, const std::string& path, bool utf8, NoticeChannel& notices)
+        : output_(output), path_(path), utf8_(utf8), notices_(notices)
     {
     }
 
     bool Write(std::string_view bytes) override
     {
         errno = 0;
-        if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) == bytes.size() && std::fflush(stdout) == 0)
+        if (std::fwrite(bytes.data(), 1, bytes.size(), output_) == bytes.size() && std::fflush(output_) == 0)
             return true;
         writeError_ = errno != 0 ? errno : EIO;
         return false;
@@ -87,21 +91,25 @@ public:
     std::string statePath;
 
 private:
+    std::FILE* output_;
     const std::string& path_;
     bool utf8_;
     NoticeChannel& notices_;
     int writeError_ = 0;
 };
 
-int RunReport(const std::string& path, RecordFormat& format, bool utf8, NoticeChannel& notices)
+int RunReport(const std::string& path, RecordFormat& format, std::FILE* stream, std::string_view outputName,
+              bool utf8, NoticeChannel& notices)
 {
-    StandardStreams streams(path, utf8, notices);
+    StandardStreams streams(stream, path, utf8, notices);
     if (StreamLogReport(path, format, streams))
         return EXIT_OK;
-    return streams.WriteError() != 0 ? TellWriteFailure(notices, streams.WriteError()) : EXIT_FAILURE_REPORTED;
+    return streams.WriteError() != 0 ? TellWriteFailure(notices, streams.WriteError(), outputName)
+                                     : EXIT_FAILURE_REPORTED;
 }
 
-int RunFollow(const Invocation& invocation, const std::string& path, RecordFormat& format, NoticeChannel& notices)
+int RunFollow(const Invocation& invocation, const std::string& path, RecordFormat& format, std::FILE* stream,
+              std::string_view outputName, NoticeChannel& notices)
 {
     // One follower per state file, and none whose saves would overwrite the log.
     std::unique_ptr<StateClaim> claim;
@@ -116,7 +124,7 @@ int RunFollow(const Invocation& invocation, const std::string& path, RecordForma
         if (claim->Result() == StateClaimResult::InUse)
             return EXIT_FAILURE_REPORTED;
     }
-    StandardStreams streams(path, invocation.utf8, notices);
+    StandardStreams streams(stream, path, invocation.utf8, notices);
     streams.statePath = invocation.stateFile;
     // With --relp the records go to the centre; one it did not take is read again later.
     std::unique_ptr<RelpOutput> relp;
@@ -130,7 +138,7 @@ int RunFollow(const Invocation& invocation, const std::string& path, RecordForma
         if (result == FollowResult::NotDelivered && relp)
             result = FollowResult::Continue;
         if (result == FollowResult::NotDelivered)
-            exitCode = TellWriteFailure(notices, streams.WriteError());
+            exitCode = TellWriteFailure(notices, streams.WriteError(), outputName);
         else if (result == FollowResult::NotFollowable)
             exitCode = EXIT_FAILURE_REPORTED;
         if (result != FollowResult::Continue || WaitOrStop(invocation.intervalMs))
@@ -201,16 +209,34 @@ int Run(const Invocation& invocation, const std::string& defaultLog, NoticeChann
         return EXIT_BAD_USAGE;
     case Command::Report: {
         const std::string path = invocation.file.empty() ? defaultLog : invocation.file;
-        // The report's CR LF goes out as it is, not doubled by a text-mode stream. Output
-        // comes in pieces of whole records; unbuffered, each piece is one write, so a
-        // collector reading the file never meets half a record.
-        SetBinaryMode(stdout);
-        std::setvbuf(stdout, nullptr, _IONBF, 0);
+        // Output comes in pieces of whole records, each one write of a buffer that holds it
+        // whole, so a collector reading the file never meets half a record.
+        std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(nullptr, std::fclose);
+        if (!invocation.outputFile.empty()) {
+            // Appending to the log would feed the report its own records; to the state file,
+            // lose them at the next save.
+            const std::string& output = invocation.outputFile;
+            if (IsTheLogFile(output, path) || (!invocation.stateFile.empty() && IsTheLogFile(output, invocation.stateFile))) {
+                notices.Tell(NoticeType::Error, "ndislog: --output " + output + " is the log or the state file; name another file\n");
+                return EXIT_BAD_USAGE;
+            }
+            file.reset(OpenOutputFile(invocation.outputFile));
+            if (!file) {
+                notices.Tell(NoticeType::Error, CannotOpenOutputText(invocation.outputFile, errno));
+                return EXIT_FAILURE_REPORTED;
+            }
+        } else {
+            // The report's CR LF goes out as it is, not doubled by a text-mode stream.
+            SetBinaryMode(stdout);
+            BufferWholePieces(stdout);
+        }
+        std::FILE* stream = file ? file.get() : stdout;
+        const std::string_view outputName = file ? std::string_view(invocation.outputFile) : STANDARD_OUTPUT_NAME;
         TextFormat text(invocation.utf8);
         JsonFormat json;
         RecordFormat& format = invocation.json ? static_cast<RecordFormat&>(json) : text;
-        return invocation.follow ? RunFollow(invocation, path, format, notices)
-                                 : RunReport(path, format, invocation.utf8, notices);
+        return invocation.follow ? RunFollow(invocation, path, format, stream, outputName, notices)
+                                 : RunReport(path, format, stream, outputName, invocation.utf8, notices);
     }
     case Command::Cause:
         return RunCause(invocation, notices);

@@ -78,9 +78,14 @@ std::string BadUsageText(std::string_view problem)
     return NoticeLine(problem);
 }
 
-std::string CannotWriteOutputText(int error)
+std::string CannotWriteOutputText(std::string_view output, int error)
 {
-    return NoticeLine(std::string("cannot write standard output (") + std::strerror(error) + ")");
+    return NoticeLine("cannot write " + std::string(output) + " (" + std::strerror(error) + ")");
+}
+
+std::string CannotOpenOutputText(std::string_view path, int error)
+{
+    return NoticeLine("cannot open " + std::string(path) + " for output (" + std::strerror(error) + ")");
 }
 
 std::string CannotDeliverText(std::string_view target, std::string_view reason)

@@ -33,7 +33,8 @@ std::string NoticeText(Notice notice, const std::string& path, int error, bool u
 
 // The texts of the other notices, each a whole line.
 std::string BadUsageText(std::string_view problem);                    // usage text follows it
-std::string CannotWriteOutputText(int error);                          // standard output failed
+std::string CannotWriteOutputText(std::string_view output, int error);  // "standard output" or FILE failed
+std::string CannotOpenOutputText(std::string_view path, int error);    // --output FILE
 std::string CannotDeliverText(std::string_view target, std::string_view reason);  // RELP centre away
 std::string DeliveringAgainText(std::string_view target);              // RELP centre back
 // A notice in the companion's own words: "ndislog: ", `words`, a line end.

@@ -21,6 +21,9 @@ std::FILE* OpenToFollow(const std::string& path, bool* followable);
 // with errno set.
 bool SeekFile(std::FILE* file, int64_t offset);
 
+// The length of the open file `file` in bytes, past 4 GiB too; false on failure with errno set.
+bool FileLength(std::FILE* file, int64_t* length);
+
 // Flushes `file` and asks the system to put it on the disk; false on failure with errno set.
 bool FlushToDisk(std::FILE* file);
 

@@ -20,6 +20,12 @@ bool IsTheLogFile(const std::string& path, const std::string& logPath, const Fil
 
 }  // namespace
 
+bool IsTheLogFile(const std::string& path, const std::string& logPath)
+{
+    FileIdentity log;
+    return IsTheLogFile(path, logPath, IdentifyFile(logPath, &log) ? &log : nullptr);
+}
+
 StateClaim::StateClaim(const std::string& statePath, const std::string& logPath)
 {
     FileIdentity log;

@@ -13,6 +13,10 @@ enum class StateClaimResult {
     Unlocked,  // STATE.lock could not be made or locked; following may go on unguarded
 };
 
+// True when the file at `path` is the log at `logPath`: the same file by any name or link
+// where both are there, the same name otherwise.
+bool IsTheLogFile(const std::string& path, const std::string& logPath);
+
 class StateClaim {
 public:
     // Refuses `statePath` when it, the STATE.new that saving truncates or the STATE.lock

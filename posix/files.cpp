@@ -32,6 +32,15 @@ bool SeekFile(std::FILE* file, int64_t offset)
     return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
 }
 
+bool FileLength(std::FILE* file, int64_t* length)
+{
+    struct stat status {};
+    if (fstat(fileno(file), &status) != 0)
+        return false;
+    *length = status.st_size;
+    return true;
+}
+
 bool FlushToDisk(std::FILE* file)
 {
     return std::fflush(file) == 0 && fsync(fileno(file)) == 0;

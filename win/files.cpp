@@ -32,6 +32,18 @@ bool SeekFile(std::FILE* file, int64_t offset)
     return std::fsetpos(file, &position) == 0;
 }
 
+bool FileLength(std::FILE* file, int64_t* length)
+{
+    DWORD high = 0;
+    const DWORD low = GetFileSize(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file))), &high);
+    if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) {
+        errno = EIO;
+        return false;
+    }
+    *length = static_cast<int64_t>(high) << 32 | low;
+    return true;
+}
+
 bool FlushToDisk(std::FILE* file)
 {
     return std::fflush(file) == 0 && _commit(_fileno(file)) == 0;

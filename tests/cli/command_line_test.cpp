@@ -13,7 +13,8 @@ std::string Describe(const Invocation& invocation)
     static const char* const NAMES[] = {"help", "report", "cause", "usage"};
     std::string text = NAMES[static_cast<int>(invocation.command)];
     text += std::string(invocation.follow ? " follow" : "") + (invocation.utf8 ? " utf8" : "") +
-            (invocation.english ? " english" : "") + (invocation.json ? " json" : "") + (invocation.list ? " list" : "") + (invocation.file.empty() ? "" : " file=" + invocation.file);
+            (invocation.english ? " english" : "") + (invocation.json ? " json" : "") + (invocation.list ? " list" : "") + (invocation.file.empty() ? "" : " file=" + invocation.file) +
+            (invocation.outputFile.empty() ? "" : " output=" + invocation.outputFile);
     for (const std::string& code : invocation.codes)
         text += " code=" + code;
     return text + (invocation.problem.empty() ? "" : " (" + invocation.problem + ")");
@@ -29,6 +30,11 @@ TEST(CommandLine, ReadsCommandsAndOptions)
         {{"report", "--utf8", "log.txt", "--follow"}, true, "report follow utf8 file=log.txt"},
         {{"report", "--json", "--follow", "--utf8", "log.txt"}, true, "report follow utf8 json file=log.txt"},
         {{"report"}, true, "usage (FILE missing)"},
+        {{"report", "--output", "o.jsonl", "--follow", "log.txt"}, true, "report follow file=log.txt output=o.jsonl"},
+        {{"report", "log.txt", "--output"}, true, "usage (--output needs a FILE)"},
+        {{"report", "--follow", "--json", "--relp", "c:2514", "--output", "o.jsonl", "log.txt"},
+         true,
+         "usage (--output and --relp do not go together)"},
         {{"report"}, false, "report"},
         {{"report", "a.txt", "b.txt"}, true, "usage (more than one FILE)"},
         {{"report", "-f", "a.txt"}, true, "usage (unknown option -f)"},

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -64,6 +65,10 @@ TEST(Program, OutputsAndExitCodes)
     WriteFile(large, largeLog);
     const std::string largeReport = ReportOf(large);
     const std::string japanesePath = Utf8(u8"/nonexistent-folder/ログ.txt");
+    // The log by another name: appending to it would feed the report its own records.
+    const std::string logByLink = folder.File("link.txt");
+    ASSERT_EQ(0, link(worked.c_str(), logByLink.c_str()));
+    const std::string outputIsTheLog = "ndislog: --output " + logByLink + " is the log or the state file; name another file\n";
     const struct {
         std::vector<std::string> arguments;
         int exitCode;
@@ -84,6 +89,9 @@ TEST(Program, OutputsAndExitCodes)
         {{"report", large}, 0, largeReport, ""},
         {{"report", "--utf8", large}, 0, Cp932ToUtf8(largeReport), ""},
         {{"report", "--follow", "--bogus"}, 2, "", "usage"},
+        {{"report", "--follow", "--json", "--relp", "127.0.0.1:9", "--output", folder.File("o"), SAMPLE}, 2, "", "usage"},
+        {{"report", "--output", logByLink, worked}, 2, "", outputIsTheLog},
+        {{"report", "--follow", "--output", logByLink, worked}, 2, "", outputIsTheLog},
         {{"report", worked}, 0, "001. 0012\r\n          Call setup  CONN (00000010)\r\n", ""},
         {{"report", unfinished}, 0, "001. 1\r\n          A  \r\n002. 2\r\n          B  CONN\r\n", ""},
         {{"report", SAMPLE}, 0, SAMPLE_REPORT, ""},
@@ -269,6 +277,44 @@ TEST(Program, FollowRefusesPipesAndDevices)
         EXPECT_EQ(1, outcome.exitCode) << log;
         EXPECT_EQ("ndislog: cannot follow " + log + ": not a regular file\n", outcome.err) << log;
     }
+}
+
+// --output appends; a last line a kill left unfinished is ended first, so that no record is
+// ever joined to it, and the whole records follow.
+TEST(Program, OutputFileEndsATornLastLineAndAppends)
+{
+    TempFolder folder;
+    const std::string sampleJson = RunProgram({"report", "--json", SAMPLE}).out;
+    // Cut inside the UTF-8 form of a Japanese character, as a kill between two writes cut it.
+    const std::string tornObject = "{\"record\":16,\"message\":\"\xE5\x9B";
+    const struct {
+        std::vector<std::string> options;
+        std::string before;  // "-": no such file yet
+        std::string after;
+    } cases[] = {
+        {{"--json"}, "-", sampleJson},
+        {{"--json"}, "{\"record\":1}\n", "{\"record\":1}\n" + sampleJson},
+        {{"--json"}, tornObject, tornObject + "\n" + sampleJson},
+        {{}, "001. 1\r", "001. 1\r\n" + SAMPLE_REPORT},
+        {{}, SAMPLE_REPORT, SAMPLE_REPORT + SAMPLE_REPORT},
+    };
+    for (const auto& testCase : cases) {
+        const std::string output = folder.File("out" + std::to_string(&testCase - cases));
+        if (testCase.before != "-")
+            WriteFile(output, testCase.before);
+        std::vector<std::string> arguments = {"report", "--output", output, SAMPLE};
+        arguments.insert(arguments.begin() + 1, testCase.options.begin(), testCase.options.end());
+        const Outcome outcome = RunProgram(arguments);
+        EXPECT_EQ(0, outcome.exitCode) << output << outcome.err;
+        EXPECT_EQ("", outcome.out + outcome.err) << output;
+        EXPECT_EQ(testCase.after, ReadFile(output)) << output;
+    }
+    // A folder that is not there: nothing made, a clear line, exit 1.
+    const std::string nowhere = folder.File("missing/out.jsonl");
+    const Outcome outcome = RunProgram({"report", "--json", "--output", nowhere, SAMPLE});
+    EXPECT_EQ(1, outcome.exitCode);
+    EXPECT_EQ("", outcome.out);
+    EXPECT_EQ("ndislog: cannot open " + nowhere + " for output (No such file or directory)\n", outcome.err);
 }
 
 // One line of 48 MiB without a line end: its records go out as its pieces are read, so

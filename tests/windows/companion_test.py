@@ -151,6 +151,18 @@ def main(state_dir, program, native, sample):
                 actual = wine("report", *options, folder + name + ".txt")
                 check.equal(f"report {' '.join(options)} {name}", expected, actual)
 
+        # --output appends in binary: the report's CR LF kept as they are, a torn last line
+        # ended with LF first, the report once more after the first one.
+        torn = b"001. 1\r"
+        with open(os.path.join(work, "out.txt"), "wb") as output:
+            output.write(torn)
+        for _ in range(2):
+            status, out, err = wine("report", "--output", folder + "out.txt", folder + "mixed.txt")
+            check.equal("report --output: nothing printed", (0, b"", b""), (status, out, err))
+        with open(os.path.join(work, "out.txt"), "rb") as output:
+            check.equal("report --output appended twice after the torn line", torn + b"\n" + reference * 2,
+                        output.read())
+
         # The one table of both: Windows' own.
         report = native_run("report", os.path.join(work, "characters.txt"))[1]
         check.equal("--utf8 of every character, as Windows' table gives it",
