@@ -63,9 +63,9 @@ int WriteAll(std::string_view text, bool utf8, NoticeChannel& notices)
 
 // Report bytes to the output stream (standard output or --output FILE), each piece flushed at
 // once; notices to the channel.
-class StandardStreams final : public OutputSink {
+class ReportStreams final : public OutputSink {
 public:
-    StandardStreams(std::FILE* output, const std::string& path, bool utf8, NoticeChannel& notices)
+    ReportStreams(std::FILE* output, const std::string& path, bool utf8, NoticeChannel& notices)
         : output_(output), path_(path), utf8_(utf8), notices_(notices)
     {
     }
@@ -101,7 +101,7 @@ private:
 int RunReport(const std::string& path, RecordFormat& format, std::FILE* stream, std::string_view outputName,
               bool utf8, NoticeChannel& notices)
 {
-    StandardStreams streams(stream, path, utf8, notices);
+    ReportStreams streams(stream, path, utf8, notices);
     if (StreamLogReport(path, format, streams))
         return EXIT_OK;
     return streams.WriteError() != 0 ? TellWriteFailure(notices, streams.WriteError(), outputName)
@@ -124,7 +124,7 @@ int RunFollow(const Invocation& invocation, const std::string& path, RecordForma
         if (claim->Result() == StateClaimResult::InUse)
             return EXIT_FAILURE_REPORTED;
     }
-    StandardStreams streams(stream, path, invocation.utf8, notices);
+    ReportStreams streams(stream, path, invocation.utf8, notices);
     streams.statePath = invocation.stateFile;
     // With --relp the records go to the centre; one it did not take is read again later.
     std::unique_ptr<RelpOutput> relp;
@@ -216,8 +216,10 @@ int Run(const Invocation& invocation, const std::string& defaultLog, NoticeChann
             // Appending to the log would feed the report its own records; to the state file,
             // lose them at the next save.
             const std::string& output = invocation.outputFile;
-            if (IsTheLogFile(output, path) || (!invocation.stateFile.empty() && IsTheLogFile(output, invocation.stateFile))) {
-                notices.Tell(NoticeType::Error, "ndislog: --output " + output + " is the log or the state file; name another file\n");
+            const bool isTheState = !invocation.stateFile.empty() && NamesTheSameFile(output, invocation.stateFile);
+            if (NamesTheSameFile(output, path) || isTheState) {
+                notices.Tell(NoticeType::Error,
+                             NoticeLine("--output " + output + " is the log or the state file; name another file"));
                 return EXIT_BAD_USAGE;
             }
             file.reset(OpenOutputFile(invocation.outputFile));

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "follow_state.h"
+#include "notices.h"
 
 namespace {
 
@@ -20,10 +21,10 @@ bool IsTheLogFile(const std::string& path, const std::string& logPath, const Fil
 
 }  // namespace
 
-bool IsTheLogFile(const std::string& path, const std::string& logPath)
+bool NamesTheSameFile(const std::string& path, const std::string& other)
 {
-    FileIdentity log;
-    return IsTheLogFile(path, logPath, IdentifyFile(logPath, &log) ? &log : nullptr);
+    FileIdentity identity;
+    return IsTheLogFile(path, other, IdentifyFile(other, &identity) ? &identity : nullptr);
 }
 
 StateClaim::StateClaim(const std::string& statePath, const std::string& logPath)
@@ -34,8 +35,8 @@ StateClaim::StateClaim(const std::string& statePath, const std::string& logPath)
         const std::string path = statePath + suffix;
         if (IsTheLogFile(path, logPath, logThere ? &log : nullptr)) {
             result_ = StateClaimResult::IsTheLog;
-            problem_ = "ndislog: --state " + statePath + " would overwrite the log " + logPath +
-                       (*suffix ? " (" + path + " is the log)" : std::string()) + "; name another file\n";
+            problem_ = NoticeLine("--state " + statePath + " would overwrite the log " + logPath +
+                                  (*suffix ? " (" + path + " is the log)" : std::string()) + "; name another file");
             return;
         }
     }
@@ -45,12 +46,12 @@ StateClaim::StateClaim(const std::string& statePath, const std::string& logPath)
         break;
     case LockResult::Busy:
         result_ = StateClaimResult::InUse;
-        problem_ = "ndislog: " + statePath + " is in use by another ndislog\n";
+        problem_ = NoticeLine(statePath + " is in use by another ndislog");
         break;
     case LockResult::Failed:
         result_ = StateClaimResult::Unlocked;
-        problem_ = "ndislog: cannot lock " + lockPath + " (" + std::strerror(errno) +
-                   "); following goes on without it\n";
+        problem_ = NoticeLine("cannot lock " + lockPath + " (" + std::strerror(errno) +
+                              "); following goes on without it");
         break;
     }
 }

@@ -13,9 +13,9 @@ enum class StateClaimResult {
     Unlocked,  // STATE.lock could not be made or locked; following may go on unguarded
 };
 
-// True when the file at `path` is the log at `logPath`: the same file by any name or link
-// where both are there, the same name otherwise.
-bool IsTheLogFile(const std::string& path, const std::string& logPath);
+// True when `path` and `other` name the same file: by any name or link where both are
+// there, by the same name otherwise.
+bool NamesTheSameFile(const std::string& path, const std::string& other);
 
 class StateClaim {
 public:
